@@ -1,0 +1,63 @@
+// The policy package reader: a private copy of the file and views into it.
+//
+// The reader checks structure only; signatures, digests and certificates
+// against their issuers are checked by the verification on top of it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "package/tlv_reader.h"
+#include "package/version_info.h"
+#include "platform/secure_buffer.h"
+#include "verify/x509_certificate.h"
+
+namespace qalv {
+
+struct TpkPackage;
+
+// Frees the certificate lists, wipes and frees the copy, and resets every
+// field; the record can be read into again.
+void ReleasePackage(TpkPackage& package);
+
+struct IpkData {
+  ByteSpan whole;          // the whole ipk_data element
+  int32_t version = 0;
+  ByteSpan signedRegion;   // the whole element signed by s2
+  ByteSpan s1Signature;
+  CertificateList s1Certificate;
+  ByteSpan cipherDigest;   // SHA-256 of the cipher value
+  ByteSpan snapshotDigest; // SHA-256 of the snapshot value
+  UtcTime ipkSignTime;
+  ByteSpan s2Signature;
+  CertificateList s2Certificate;
+};
+
+// Move-only: every span points into `copy`, whose heap block moves with it.
+struct TpkPackage {
+  SecureBuffer copy;       // the private copy of the whole file
+  int32_t version = 0;
+  ByteSpan tpkPlaintext;   // the whole element signed by s3
+  IpkData ipkData;
+  VersionInfo versionInfo;
+  UtcTime tpkSignTime;
+  ByteSpan s3Signature;
+  CertificateList s3Certificate;
+  ByteSpan cipher;
+  ByteSpan snapshot;
+
+  TpkPackage() = default;
+  TpkPackage(TpkPackage&&) = default;
+  TpkPackage& operator=(TpkPackage&&) = default;
+  ~TpkPackage() { ReleasePackage(*this); }
+};
+
+// Copies `length` bytes into the record and reads the package. With no bytes
+// (null or length 0) it reads the copy the record already holds, so a caller
+// can read a file straight into `package.copy`. 0 or the first code met.
+[[nodiscard]] int32_t ReadPackage(TpkPackage& package, const uint8_t* bytes, size_t length);
+
+// Reads the inner package from `ipk.whole`; called by ReadPackage.
+[[nodiscard]] int32_t ReadIpkData(IpkData& ipk);
+
+}  // namespace qalv

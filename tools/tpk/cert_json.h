@@ -1,0 +1,33 @@
+// JSON forms shared by the subcommands: certificates, byte strings and times.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <json/value.h>
+
+#include "verify/x509_certificate.h"
+
+namespace qalv::tpk {
+
+// Upper-case hexadecimal text of the bytes.
+std::string HexText(const uint8_t* data, size_t length);
+
+// "YYYY-MM-DDTHH:MM:SSZ".
+std::string UtcText(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                    int32_t second);
+
+// Dotted-decimal text of a DER OID's content bytes.
+std::string OidText(const uint8_t* data, size_t length);
+
+// Every member of `tpk cert`'s answer except "result".
+Json::Value CertificateToJson(const X509Certificate& cert);
+
+// Prints `value` as one JSON object on standard output, UTF-8 unescaped.
+void PrintJson(const Json::Value& value);
+
+// Reads a whole file; false when it cannot be read at all.
+bool ReadInputFile(const std::string& path, std::string& bytes);
+
+}  // namespace qalv::tpk

@@ -1,0 +1,125 @@
+// X.509 certificate reader: DER (or the Base64 text of the DER) into a record.
+//
+// Accepts RSA keys and the PKCS #1 signature algorithms md2 .. sha256 only;
+// every refusal is a code whose class bits say which element failed. Checks
+// against an issuer are made elsewhere, with the key kept here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <mbedtls/rsa.h>
+
+#include "platform/secure_buffer.h"
+
+namespace qalv {
+
+// A view into the certificate's own copy of its DER bytes.
+struct DerBuffer {
+  int32_t tag = 0;
+  int32_t length = 0;
+  const uint8_t* data = nullptr;
+};
+
+struct CertTime {
+  int32_t year = 0;
+  int32_t month = 0;
+  int32_t day = 0;
+  int32_t hour = 0;
+  int32_t minute = 0;
+  int32_t second = 0;
+};
+
+// One attribute of a distinguished name; `value.tag` is the string type.
+struct NameEntry {
+  DerBuffer oid;
+  DerBuffer value;
+};
+
+// An RSA public key (N, E) in PKCS #1 v1.5 mode. Move-only; the big integers
+// are wiped when released.
+class RsaPublicKey {
+ public:
+  RsaPublicKey();
+  RsaPublicKey(RsaPublicKey&&) noexcept = default;
+  RsaPublicKey& operator=(RsaPublicKey&&) noexcept = default;
+
+  mbedtls_rsa_context* get() { return ctx_.get(); }
+  const mbedtls_rsa_context* get() const { return ctx_.get(); }
+  // Modulus length in bytes, ceil(bits(N) / 8); 0 for no key.
+  size_t length() const { return ctx_ ? ctx_->len : 0; }
+
+ private:
+  struct Free {
+    void operator()(mbedtls_rsa_context* ctx) const;
+  };
+  std::unique_ptr<mbedtls_rsa_context, Free> ctx_;
+};
+
+struct X509Certificate {
+  SecureBuffer rawCopy;        // owns the bytes every DerBuffer below points into
+  DerBuffer raw;               // the whole certificate
+  DerBuffer tbs;               // TBSCertificate, tag and length included
+  int32_t version = 0;         // 0 = empty record; else 1, 2 or 3
+  DerBuffer serial;
+  DerBuffer sigAlgorithm;      // OID inside the TBS part
+  DerBuffer issuerRaw;         // whole issuer Name element
+  DerBuffer subjectRaw;        // whole subject Name element
+  std::vector<NameEntry> issuer;
+  std::vector<NameEntry> subject;
+  CertTime validFrom;
+  CertTime validTo;
+  DerBuffer publicKeyAlgorithm;
+  RsaPublicKey publicKey;
+  DerBuffer issuerUniqueId;
+  DerBuffer subjectUniqueId;
+  DerBuffer extensions;        // content of the [3] element
+  DerBuffer authorityKeyId;    // length 0 when absent
+  DerBuffer subjectKeyId;      // length 0 when absent
+  int32_t isCa = 0;
+  int32_t selfSigned = 0;
+  DerBuffer sigAlgorithm2;     // OID of the outer signatureAlgorithm
+  DerBuffer signature;         // without the unused-bits byte
+};
+
+// The certificates read so far, in order. A refused certificate never enters
+// the list, so the list is always valid and holds only filled records.
+using CertificateList = std::vector<X509Certificate>;
+
+namespace x509 {
+inline constexpr int32_t kNoMemory = 1;
+inline constexpr int32_t kBase64InvalidCharacter = 0x12;
+inline constexpr int32_t kOutOfData = 0x14;
+inline constexpr int32_t kUnexpectedTag = 0x16;
+inline constexpr int32_t kInvalidLength = 0x18;
+inline constexpr int32_t kLengthMismatch = 0x1A;
+
+inline constexpr int32_t kClassBase64 = 0x40;
+inline constexpr int32_t kClassFormat = 0x60;
+inline constexpr int32_t kClassVersion = 0x80;
+inline constexpr int32_t kClassSerial = 0xA0;
+inline constexpr int32_t kClassAlgorithm = 0xC0;
+inline constexpr int32_t kClassName = 0xE0;
+inline constexpr int32_t kClassDate = 0x100;
+inline constexpr int32_t kClassPublicKey = 0x120;
+inline constexpr int32_t kClassSignature = 0x140;
+inline constexpr int32_t kClassExtensions = 0x160;
+
+inline constexpr int32_t kUnknownVersion = 0x180;
+inline constexpr int32_t kUnknownSignatureAlgorithm = 0x1A0;
+inline constexpr int32_t kUnknownPublicKeyAlgorithm = 0x1C0;
+inline constexpr int32_t kSignatureAlgorithmMismatch = 0x1E0;
+inline constexpr int32_t kKeyCheckFailed = 0x430;
+}  // namespace x509
+
+// Appends one certificate read from `data` (exactly one certificate, DER or
+// Base64 text of the DER when the first byte is 'M'). 0 or a refusal code; on
+// refusal `list` is unchanged.
+[[nodiscard]] int32_t ParseCertificate(CertificateList& list, const uint8_t* data, size_t length);
+
+// Releases every record: keys, name entries and wiped raw copies.
+void FreeCertificateList(CertificateList& list);
+
+}  // namespace qalv
