@@ -1,0 +1,105 @@
+#include "package/version_info.h"
+
+#include <string>
+
+#include "platform/trace.h"
+
+namespace qalv {
+namespace {
+
+// A span field and the format of its log line.
+struct SpanKey {
+  ByteSpan VersionInfo::*field;
+  const char* format;
+};
+
+struct PlatformKeys {
+  int32_t VersionInfo::*support;
+  const char* supportFormat;
+  ByteSpan VersionInfo::*version;
+  const char* versionLabel;
+  ByteSpan VersionInfo::*update;
+  const char* updateLabel;
+};
+
+constexpr SpanKey kTextKeys[] = {
+    {&VersionInfo::version, "version=%s\n"},
+    {&VersionInfo::uniqueSerial, "uniqueSerial=%s\n"},
+    {&VersionInfo::batchNumber, "batchNumber=%s\n"},
+    {&VersionInfo::fileName, "fileName=%s\n"},
+    {&VersionInfo::kind, "kind=%s\n"},
+    {&VersionInfo::transaction, "transaction=%s\n"},
+    {&VersionInfo::memo, "memo=%s\n"},
+    {&VersionInfo::accountName, "accountName=%s\n"},
+    {&VersionInfo::certChainUrl, "certChainUrl=%s\n"},
+};
+
+constexpr SpanKey kSealKeys[] = {
+    {&VersionInfo::tpkTrustSeal, "tpkTrustSeal len=%d\n"},
+    {&VersionInfo::tpkMistrustSeal, "tpkMistrustSeal len=%d\n"},
+    {&VersionInfo::ipkTrustSeal, "ipkTrustSeal len=%d\n"},
+    {&VersionInfo::ipkMistrustSeal, "ipkMistrustSeal len=%d\n"},
+    {&VersionInfo::onlineTrustSeal, "onlineTrustSeal len=%d\n"},
+    {&VersionInfo::onlineMistrustSeal, "onlineMistrustSeal len=%d\n"},
+};
+
+constexpr PlatformKeys kPlatforms[] = {
+    {&VersionInfo::winSupport, "winSupport=%d\n", &VersionInfo::winVersion, "winVersion",
+     &VersionInfo::winUpdate, "winUpdate"},
+    {&VersionInfo::macSupport, "macSupport=%d\n", &VersionInfo::macVersion, "macVersion",
+     &VersionInfo::macUpdate, "macUpdate"},
+    {&VersionInfo::iosSupport, "iosSupport=%d\n", &VersionInfo::iosVersion, "iosVersion",
+     &VersionInfo::iosUpdate, "iosUpdate"},
+    {&VersionInfo::androidSupport, "androidSupport=%d\n", &VersionInfo::androidVersion,
+     "androidVersion", &VersionInfo::androidUpdate, "androidUpdate"},
+    {&VersionInfo::winPhoneSupport, "winPhoneSupport=%d\n", &VersionInfo::winPhoneVersion,
+     "winPhoneVersion", &VersionInfo::winPhoneUpdate, "winPhoneUpdate"},
+};
+
+int32_t ReadText(TlvCursor& cur, ByteSpan& text) {
+  int32_t length = 0;
+  if (const int32_t code = ReadTag(cur, tlv::kTagUtf8String, length)) return code;
+  text = ByteSpan(cur.pos, static_cast<size_t>(length));
+  cur.pos += length;
+  return 0;
+}
+
+}  // namespace
+
+int32_t ReadVersionInfo(VersionInfo& info) {
+  trace::Log("---VersionInfo parse start\n");
+  TlvCursor cur{info.whole.data(), info.whole.data() + info.whole.size()};
+  int32_t length = 0;
+  if (const int32_t code = ReadTag(cur, tlv::kTagSequence, length)) return code;
+  if (static_cast<size_t>(length) != cur.left()) return tlv::kLengthMismatch;
+  trace::Log("VersionInfo content len=%d\n", length);
+
+  for (const SpanKey& key : kTextKeys) {
+    ByteSpan& text = info.*key.field;
+    if (const int32_t code = ReadText(cur, text)) return code;
+    // printf needs a terminated copy; the record keeps the span.
+    const std::string shown(text.begin(), text.end());
+    trace::Log(key.format, shown.c_str());
+  }
+  for (const SpanKey& key : kSealKeys) {
+    ByteSpan& seal = info.*key.field;
+    if (const int32_t code = ReadBitString(cur, seal)) return code;
+    trace::Log(key.format, static_cast<int>(seal.size()));
+  }
+  for (const PlatformKeys& platform : kPlatforms) {
+    if (const int32_t code = ReadInteger(cur, info.*platform.support)) return code;
+    trace::Log(platform.supportFormat, info.*platform.support);
+    for (const auto& [field, label] : {std::pair{platform.version, platform.versionLabel},
+                                       std::pair{platform.update, platform.updateLabel}}) {
+      ByteSpan& text = info.*field;
+      if (const int32_t code = ReadText(cur, text)) return code;
+      trace::Log("%s", label);
+      trace::Dump(text.data(), text.size());
+    }
+  }
+  if (cur.left() != 0) return tlv::kLengthMismatch;
+  trace::Log("---VersionInfo parse end\n");
+  return 0;
+}
+
+}  // namespace qalv

@@ -1,0 +1,41 @@
+#include "platform/file_io.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace qalv {
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+}  // namespace
+
+int32_t ReadWholeFile(const std::filesystem::path& path, SecureBuffer& bytes) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error) && !error) return file_io::kNotFound;
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) return file_io::kFailed;
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) return file_io::kFailed;
+  const long size = std::ftell(file.get());
+  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return file_io::kFailed;
+  SecureBuffer buffer;
+  if (!buffer.Allocate(static_cast<size_t>(size))) return file_io::kFailed;
+  if (size != 0 && std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size()) {
+    return file_io::kFailed;
+  }
+  bytes = std::move(buffer);
+  return 0;
+}
+
+int32_t WriteWholeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t length) {
+  File file(std::fopen(path.c_str(), "wb"));
+  if (!file) return file_io::kFailed;
+  if (length != 0 && std::fwrite(bytes, 1, length, file.get()) != length) return file_io::kFailed;
+  if (std::fclose(file.release()) != 0) return file_io::kFailed;
+  return 0;
+}
+
+}  // namespace qalv
