@@ -33,6 +33,19 @@ bool Enabled(Sink Sinks::*which) {
   return static_cast<bool>(sinks.*which);
 }
 
+void EmitFormatted(Sink Sinks::*which, const char* format, va_list args) {
+  if (!Enabled(which)) return;
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (needed <= 0) return;
+  std::string text(static_cast<size_t>(needed) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<size_t>(needed));
+  Emit(which, text);
+}
+
 }  // namespace
 
 void SetLogSink(Sink sink) {
@@ -59,19 +72,16 @@ Sink StderrSink() {
 }
 
 void Log(const char* format, ...) {
-  if (!Enabled(&Sinks::log)) return;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int needed = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (needed > 0) {
-    std::string text(static_cast<size_t>(needed) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<size_t>(needed));
-    Emit(&Sinks::log, text);
-  }
+  EmitFormatted(&Sinks::log, format, args);
+  va_end(args);
+}
+
+void Debug(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  EmitFormatted(&Sinks::debug, format, args);
   va_end(args);
 }
 
