@@ -15,7 +15,10 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 int32_t ReadWholeFile(const std::filesystem::path& path, SecureBuffer& bytes) {
   std::error_code error;
-  if (!std::filesystem::exists(path, error) && !error) return file_io::kNotFound;
+  const auto status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return file_io::kNotFound;
+  // Folders and devices open for reading but have no size to read whole.
+  if (error || status.type() != std::filesystem::file_type::regular) return file_io::kFailed;
   File file(std::fopen(path.c_str(), "rb"));
   if (!file) return file_io::kFailed;
   if (std::fseek(file.get(), 0, SEEK_END) != 0) return file_io::kFailed;

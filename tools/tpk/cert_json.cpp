@@ -7,6 +7,8 @@
 #include <iostream>
 #include <memory>
 
+#include "platform/file_io.h"
+
 namespace qalv::tpk {
 namespace {
 
@@ -225,18 +227,10 @@ void PrintJson(const Json::Value& value) {
   std::cout << '\n' << std::flush;
 }
 
-bool ReadInputFile(const std::string& path, std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::string read;
-  char chunk[65536];
-  size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) != 0) read.append(chunk, got);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return false;
-  bytes = std::move(read);
-  return true;
+bool ReadInputFile(const char* command, const std::string& path, SecureBuffer& bytes) {
+  if (ReadWholeFile(path, bytes) == 0) return true;
+  std::cerr << "tpk " << command << ": cannot read " << path << '\n';
+  return false;
 }
 
 }  // namespace qalv::tpk

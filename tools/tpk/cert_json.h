@@ -7,6 +7,7 @@
 
 #include <json/value.h>
 
+#include "platform/secure_buffer.h"
 #include "verify/x509_certificate.h"
 
 namespace qalv::tpk {
@@ -27,7 +28,8 @@ Json::Value CertificateToJson(const X509Certificate& cert);
 // Prints `value` as one JSON object on standard output, UTF-8 unescaped.
 void PrintJson(const Json::Value& value);
 
-// Reads a whole file; false when it cannot be read at all.
-bool ReadInputFile(const std::string& path, std::string& bytes);
+// Reads a whole input file of `command`; when it cannot be read at all, says
+// so on standard error and returns false.
+bool ReadInputFile(const char* command, const std::string& path, SecureBuffer& bytes);
 
 }  // namespace qalv::tpk

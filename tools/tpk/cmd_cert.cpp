@@ -14,15 +14,13 @@ void AddCertCommand(CLI::App& app, int& exitCode) {
   auto path = std::make_shared<std::string>();
   command->add_option("FILE", *path, "Certificate file")->required();
   command->callback([path, &exitCode] {
-    std::string bytes;
-    if (!ReadInputFile(*path, bytes)) {
-      std::cerr << "tpk cert: cannot read " << *path << '\n';
+    SecureBuffer bytes;
+    if (!ReadInputFile("cert", *path, bytes)) {
       exitCode = kExitUsage;
       return;
     }
     CertificateList list;
-    const int32_t result =
-        ParseCertificate(list, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    const int32_t result = ParseCertificate(list, bytes.data(), bytes.size());
     Json::Value answer = result == 0 ? CertificateToJson(list.front()) : Json::Value();
     answer["result"] = result;
     PrintJson(answer);

@@ -1,11 +1,9 @@
 // tpk inspect FILE: the package reader alone, no password, no network.
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "package/tpk_package.h"
 #include "platform/code_page.h"
-#include "platform/file_io.h"
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
 
@@ -113,8 +111,7 @@ void AddInspectCommand(CLI::App& app, int& exitCode) {
   command->callback([path, &exitCode] {
     // The file goes straight into the reader's own copy: no second copy.
     TpkPackage package;
-    if (ReadWholeFile(*path, package.copy) != 0) {
-      std::fprintf(stderr, "tpk inspect: cannot read %s\n", path->c_str());
+    if (!ReadInputFile("inspect", *path, package.copy)) {
       exitCode = kExitUsage;
       return;
     }

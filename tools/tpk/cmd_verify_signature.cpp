@@ -20,22 +20,13 @@ struct VerifySignatureOptions {
   std::string sigPath;
 };
 
-const uint8_t* Bytes(const std::string& text) {
-  return reinterpret_cast<const uint8_t*>(text.data());
-}
-
-bool ReadOrComplain(const std::string& path, std::string& bytes) {
-  if (ReadInputFile(path, bytes)) return true;
-  std::cerr << "tpk verify-signature: cannot read " << path << "\n";
-  return false;
-}
-
 int RunVerifySignature(const VerifySignatureOptions& options) {
-  std::string certBytes;
-  std::string data;
-  std::string sig;
-  if (!ReadOrComplain(options.certPath, certBytes) || !ReadOrComplain(options.dataPath, data) ||
-      !ReadOrComplain(options.sigPath, sig)) {
+  SecureBuffer certBytes;
+  SecureBuffer data;
+  SecureBuffer sig;
+  if (!ReadInputFile("verify-signature", options.certPath, certBytes) ||
+      !ReadInputFile("verify-signature", options.dataPath, data) ||
+      !ReadInputFile("verify-signature", options.sigPath, sig)) {
     return kExitUsage;
   }
 
@@ -44,12 +35,12 @@ int RunVerifySignature(const VerifySignatureOptions& options) {
   // verifier's, so "result" still says which of the two refused.
   int32_t digestId = -1;
   CertificateList certs;
-  int32_t result = ParseCertificate(certs, Bytes(certBytes), certBytes.size());
+  int32_t result = ParseCertificate(certs, certBytes.data(), certBytes.size());
   if (result != 0) {
     std::cerr << "tpk verify-signature: certificate refused by the reader with code " << result
               << "\n";
   } else {
-    result = VerifySignature(certs.front().publicKey, digestId, Bytes(data), data.size(), Bytes(sig),
+    result = VerifySignature(certs.front().publicKey, digestId, data.data(), data.size(), sig.data(),
                              sig.size());
   }
 
