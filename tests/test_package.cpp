@@ -9,6 +9,7 @@
 
 #include "package/tpk_package.h"
 #include "platform/trace.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 #include "tools/writer/der_writer.h"
 #include "tools/writer/package_writer.h"
@@ -20,19 +21,8 @@ namespace {
 using writer::Bytes;
 using writer::DerNode;
 
-const writer::TestPki& Pki() {
-  static const writer::TestPki pki =
-      writer::MakeTestPki({.keyDir = (test::TestDataDir() / "keys-pki").string()});
-  return pki;
-}
-
-const writer::PackageSpec& Spec() {
-  static const writer::PackageSpec spec = writer::DefaultPackageSpec(Pki());
-  return spec;
-}
-
 const DerNode& Tree() {
-  static const DerNode tree = writer::BuildPackageTree(Spec());
+  static const DerNode tree = writer::BuildPackageTree(test::SharedPackageSpec());
   return tree;
 }
 
@@ -59,7 +49,7 @@ class PackageTest : public testing::Test {
 
 TEST_F(PackageTest, ValidPackageFillsEveryField) {
   const DerNode& tree = Tree();
-  const writer::PackageSpec& spec = Spec();
+  const writer::PackageSpec& spec = test::SharedPackageSpec();
   ASSERT_EQ(Read(writer::Serialize(tree)), 0);
 
   EXPECT_EQ(package_.version, spec.tpkVersion);
@@ -243,7 +233,7 @@ TEST_F(PackageTest, SupportValuesReadAsWritten) {
 }
 
 TEST_F(PackageTest, CertificatesAsBase64TextAreRead) {
-  writer::PackageSpec spec = Spec();
+  writer::PackageSpec spec = test::SharedPackageSpec();
   spec.s1.certificateAsBase64 = true;
   spec.s3.certificateAsBase64 = true;
   ASSERT_EQ(Read(writer::BuildPackage(spec)), 0);
@@ -265,16 +255,16 @@ TEST_F(PackageTest, TraceNamesWhatWasRead) {
       "\nipk_data len=" + std::to_string(content("ipk_data")) +
       "\nversionInfo len=" + std::to_string(writer::Serialize(tree.At("versionInfo")).size()) +
       "\n---VersionInfo parse start\nVersionInfo content len=" +
-      std::to_string(content("versionInfo")) + "\nversion=" + Spec().versionInfo.version + "\n";
+      std::to_string(content("versionInfo")) + "\nversion=" + test::SharedPackageSpec().versionInfo.version + "\n";
   EXPECT_EQ(log_.substr(0, expectedStart.size()), expectedStart);
-  EXPECT_NE(log_.find("memo=" + Spec().versionInfo.memo + "\n"), std::string::npos);
+  EXPECT_NE(log_.find("memo=" + test::SharedPackageSpec().versionInfo.memo + "\n"), std::string::npos);
   EXPECT_NE(log_.find("winSupport=1\nwinVersionwinUpdatemacSupport=0\n"), std::string::npos);
   EXPECT_NE(log_.find("s3 signature(256)"), std::string::npos);
   EXPECT_NE(log_.find("cipher len=" + std::to_string(package_.cipher.size()) + "\n"), std::string::npos);
   EXPECT_LT(log_.find("---VersionInfo parse end\n"), log_.find("s2 time="));
   EXPECT_TRUE(log_.ends_with("---TPK parse end\n"));
 
-  const std::string winVersion = Spec().versionInfo.win.version;
+  const std::string winVersion = test::SharedPackageSpec().versionInfo.win.version;
   std::string versionDump = "[";
   for (size_t i = 0; i < winVersion.size(); ++i) {
     char pair[4];

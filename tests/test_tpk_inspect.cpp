@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 #include "tools/writer/der_writer.h"
 #include "tools/writer/package_writer.h"
@@ -16,16 +17,11 @@
 namespace qalv {
 namespace {
 
+using test::Hex;
+
 using test::ShellQuote;
 using writer::Bytes;
 using writer::DerNode;
-
-const writer::PackageSpec& Spec() {
-  static const writer::TestPki pki =
-      writer::MakeTestPki({.keyDir = (test::TestDataDir() / "keys-pki").string()});
-  static const writer::PackageSpec spec = writer::DefaultPackageSpec(pki);
-  return spec;
-}
 
 Json::Value ParseJson(const std::string& text) {
   Json::Value value;
@@ -52,18 +48,8 @@ Inspected Inspect(const Bytes& file, const std::string& options = "") {
           result.err};
 }
 
-std::string Hex(const Bytes& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
-}
-
 TEST(TpkInspect, ReportsThePackageAsWritten) {
-  const writer::PackageSpec& spec = Spec();
+  const writer::PackageSpec& spec = test::SharedPackageSpec();
   const DerNode tree = writer::BuildPackageTree(spec);
   const Inspected result = Inspect(writer::Serialize(tree));
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -106,7 +92,7 @@ TEST(TpkInspect, ReportsThePackageAsWritten) {
 }
 
 TEST(TpkInspect, DecodesCodePage950Texts) {
-  DerNode tree = writer::BuildPackageTree(Spec());
+  DerNode tree = writer::BuildPackageTree(test::SharedPackageSpec());
   tree.At("memo").content = {0xB4, 0xFA, 0xB8, 0xD5};  // "測試" in code page 950
   const Inspected result = Inspect(writer::Serialize(tree));
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -114,7 +100,7 @@ TEST(TpkInspect, DecodesCodePage950Texts) {
 }
 
 TEST(TpkInspect, RefusedPackageGivesItsCodeAndExitOne) {
-  Bytes file = writer::BuildPackage(Spec());
+  Bytes file = writer::BuildPackage(test::SharedPackageSpec());
   file.push_back(0);
   const Inspected result = Inspect(file);
   EXPECT_EQ(result.exitCode, 1);
@@ -130,7 +116,7 @@ TEST(TpkInspect, UnreadableFileIsAUsageError) {
 }
 
 TEST(TpkInspect, TraceGoesToStandardErrorOnly) {
-  const Inspected result = Inspect(writer::BuildPackage(Spec()), "--trace");
+  const Inspected result = Inspect(writer::BuildPackage(test::SharedPackageSpec()), "--trace");
   ASSERT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.json["parseResult"].asInt(), 0) << "standard output is one JSON object";
   EXPECT_NE(result.err.find("---TPK parse start\n"), std::string::npos);

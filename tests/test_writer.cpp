@@ -18,6 +18,7 @@
 
 #include "package/tpk_package.h"
 #include "platform/trace.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 #include "tools/writer/der_writer.h"
 #include "tools/writer/package_writer.h"
@@ -27,27 +28,13 @@
 namespace qalv {
 namespace {
 
+using test::Hex;
+
 using test::ShellQuote;
 using test::TempDir;
 using writer::Bytes;
 using writer::DerNode;
 using writer::Digest;
-
-const writer::TestPki& Pki() {
-  static const writer::TestPki pki =
-      writer::MakeTestPki({.keyDir = (test::TestDataDir() / "keys-pki").string()});
-  return pki;
-}
-
-std::string Hex(const Bytes& bytes) {
-  std::string text;
-  char pair[3];
-  for (uint8_t byte : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", byte);
-    text += pair;
-  }
-  return text;
-}
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -276,7 +263,7 @@ TEST_F(WriterTest, CipherDecryptsWithOpenSslToDocumentMarkerAndPadding) {
 // ---------------------------------------------------------------- package
 
 TEST_F(WriterTest, PackageIsDerOfTheAgreedLayoutFillingTheFile) {
-  const Parsed parsed = ParsePackage(writer::BuildPackage(writer::DefaultPackageSpec(Pki())));
+  const Parsed parsed = ParsePackage(writer::BuildPackage(writer::DefaultPackageSpec(test::SharedPki())));
   const auto layout = ExpectedLayout();
   ASSERT_EQ(parsed.entries.size(), layout.size());
   for (size_t i = 0; i < layout.size(); ++i) {
@@ -290,7 +277,7 @@ TEST_F(WriterTest, PackageIsDerOfTheAgreedLayoutFillingTheFile) {
 }
 
 TEST_F(WriterTest, PackageCipherDecryptsToTheDocumentAndDigestsMatchOpenSsl) {
-  writer::PackageSpec spec = writer::DefaultPackageSpec(Pki());
+  writer::PackageSpec spec = writer::DefaultPackageSpec(test::SharedPki());
   spec.password = "demo-password";
   const Parsed parsed = ParsePackage(writer::BuildPackage(spec));
   ASSERT_EQ(parsed.entries.size(), ExpectedLayout().size());
@@ -330,7 +317,7 @@ TEST_F(WriterTest, SignaturesVerifyOverTheExactRegionsForEachDigest) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.opensslName);
-    writer::PackageSpec spec = writer::DefaultPackageSpec(Pki());
+    writer::PackageSpec spec = writer::DefaultPackageSpec(test::SharedPki());
     spec.s1.digest = spec.s2.digest = spec.s3.digest = row.digest;
     const Parsed parsed = ParsePackage(writer::BuildPackage(spec));
     ASSERT_EQ(parsed.entries.size(), ExpectedLayout().size());
@@ -381,7 +368,7 @@ TEST_F(WriterTest, TamperedCipherWithAndWithoutRefreshAndResigning) {
       {"digests refreshed and re-signed", true, true, true, true},
       {"stale digest, re-signed", false, true, false, true},
   };
-  const writer::PackageSpec spec = writer::DefaultPackageSpec(Pki());
+  const writer::PackageSpec spec = writer::DefaultPackageSpec(test::SharedPki());
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     DerNode tree = writer::BuildPackageTree(spec);
@@ -412,7 +399,7 @@ std::string Text(ByteSpan span) { return std::string(span.begin(), span.end()); 
 Bytes Value(ByteSpan span) { return Bytes(span.begin(), span.end()); }
 
 TEST_F(WriterTest, ReaderGetsBackEveryFieldOfTheSpec) {
-  writer::PackageSpec spec = writer::DefaultPackageSpec(Pki());
+  writer::PackageSpec spec = writer::DefaultPackageSpec(test::SharedPki());
   writer::VersionInfoSpec& info = spec.versionInfo;
   info.memo = "";
   info.accountName = "帳戶名稱";
@@ -475,9 +462,9 @@ TEST_F(WriterTest, ReaderGetsBackEveryFieldOfTheSpec) {
   ASSERT_FALSE(package.ipkData.s1Certificate.empty());
   ASSERT_FALSE(package.ipkData.s2Certificate.empty());
   const X509Certificate& s1 = package.ipkData.s1Certificate.front();
-  EXPECT_EQ(Bytes(s1.raw.data, s1.raw.data + s1.raw.length), Pki().insurer.certificate);
+  EXPECT_EQ(Bytes(s1.raw.data, s1.raw.data + s1.raw.length), test::SharedPki().insurer.certificate);
   const X509Certificate& s3 = package.s3Certificate.front();
-  EXPECT_EQ(Bytes(s3.raw.data, s3.raw.data + s3.raw.length), Pki().authority.certificate);
+  EXPECT_EQ(Bytes(s3.raw.data, s3.raw.data + s3.raw.length), test::SharedPki().authority.certificate);
 }
 
 // Malformed variants made with the tree API, read by the package reader.
@@ -530,7 +517,7 @@ TEST_F(WriterTest, VariantsMadeWithTheTreeReachTheReaderAsIntended) {
        {},
        tlv::kInvalidLength},
   };
-  const writer::PackageSpec spec = writer::DefaultPackageSpec(Pki());
+  const writer::PackageSpec spec = writer::DefaultPackageSpec(test::SharedPki());
   const DerNode built = writer::BuildPackageTree(spec);
   for (const Row& row : rows) {
     DerNode tree = built;
@@ -584,7 +571,7 @@ std::string WithoutColons(std::string text) {
 }
 
 TEST_F(WriterTest, PkiChainsUnderOpenSslVerifyWithKeyIdentifiersAndConstraints) {
-  const writer::TestPki& pki = Pki();
+  const writer::TestPki& pki = test::SharedPki();
   for (const writer::PkiRole& role : writer::kPkiRoles) {
     Write(std::string(role.stem) + ".der", (pki.*role.identity).certificate);
   }
@@ -625,7 +612,7 @@ TEST_F(WriterTest, PkiChainsUnderOpenSslVerifyWithKeyIdentifiersAndConstraints) 
 }
 
 TEST_F(WriterTest, CertificateSpecOptionsShowInOpenSslsReading) {
-  const writer::TestPki& pki = Pki();
+  const writer::TestPki& pki = test::SharedPki();
   const std::time_t now = std::time(nullptr);
   struct Row {
     const char* name;
@@ -686,7 +673,7 @@ TEST_F(WriterTest, CertificateSpecOptionsShowInOpenSslsReading) {
 }
 
 TEST_F(WriterTest, ChainFileIsCertificatesOnlySignedDataForOpenSsl) {
-  const writer::TestPki& pki = Pki();
+  const writer::TestPki& pki = test::SharedPki();
   Write("chain.p7b", writer::ChainFile(pki));
   const std::string out = OpenSsl("pkcs7 -inform DER -print_certs -in " + Quoted("chain.p7b"));
   // Both certificates, in order, byte for byte.

@@ -23,6 +23,8 @@
 namespace qalv {
 namespace {
 
+using test::Hex;
+
 using test::Bytes;
 using test::ShellQuote;
 using writer::BitString;
@@ -168,16 +170,6 @@ void SetSignatureOid(DerNode& cert, const char* oid) {
 }
 
 Bytes ViewBytes(const DerBuffer& view) { return Bytes(view.data, view.data + view.length); }
-
-std::string Hex(const Bytes& bytes) {
-  std::string text;
-  char pair[3];
-  for (uint8_t b : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", b);
-    text += pair;
-  }
-  return text;
-}
 
 std::string TimeText(const CertTime& t) {
   char text[32];

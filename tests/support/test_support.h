@@ -39,6 +39,9 @@ struct CommandResult {
 // Runs `command` through /bin/sh and captures both output streams.
 CommandResult Run(const std::string& command);
 
+// Upper-case hexadecimal text of the bytes, as tpk writes byte strings.
+std::string Hex(const Bytes& bytes);
+
 // Single-quotes `text` for /bin/sh.
 std::string ShellQuote(const std::string& text);
 
