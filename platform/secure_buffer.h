@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <vector>
 
 #include <mbedtls/platform_util.h>
 
@@ -77,5 +78,30 @@ class SecureBuffer {
   std::unique_ptr<uint8_t[]> data_;
   size_t size_ = 0;
 };
+
+// An allocator that wipes every block before it goes back to the heap, so a
+// growing vector leaves no stale copy of what it held.
+template <class T>
+struct WipingAllocator {
+  using value_type = T;
+
+  WipingAllocator() = default;
+  template <class U>
+  WipingAllocator(const WipingAllocator<U>&) noexcept {}
+
+  T* allocate(size_t count) { return std::allocator<T>().allocate(count); }
+  void deallocate(T* block, size_t count) noexcept {
+    mbedtls_platform_zeroize(block, count * sizeof(T));
+    std::allocator<T>().deallocate(block, count);
+  }
+
+  template <class U>
+  bool operator==(const WipingAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+// A growable byte string for tools that build packages and certificates.
+using WipedBytes = std::vector<uint8_t, WipingAllocator<uint8_t>>;
 
 }  // namespace qalv

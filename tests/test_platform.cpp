@@ -13,7 +13,7 @@
 namespace qalv {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = test::Bytes;
 
 TEST(ReadWholeFile, ReadsAndReportsEachOutcome) {
   test::TempDir dir;

@@ -4,6 +4,7 @@
 #include <mbedtls/bignum.h>
 
 #include <cstring>
+#include <new>
 
 #include "platform/trace.h"
 
@@ -554,12 +555,18 @@ void LogTime(const char* format, const CertTime& t) {
 
 int32_t ParseCertificate(CertificateList& list, const uint8_t* data, size_t length) {
   // Filled apart and appended only when whole, so a refusal leaves `list`
-  // as it was; the record's destructor wipes whatever it had read.
-  X509Certificate cert;
-  if (const int32_t ret = CopyInput(data, length, cert.rawCopy)) return ret;
-  if (const int32_t ret = ReadCertificate(cert)) return ret;
-  list.push_back(std::move(cert));
-  return 0;
+  // as it was; the record's destructor wipes whatever it had read. The
+  // standard containers report exhausted memory by throwing: that is the
+  // reader's "no memory" code here, not an exception for the caller.
+  try {
+    X509Certificate cert;
+    if (const int32_t ret = CopyInput(data, length, cert.rawCopy)) return ret;
+    if (const int32_t ret = ReadCertificate(cert)) return ret;
+    list.push_back(std::move(cert));
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return x509::kNoMemory;
+  }
 }
 
 void FreeCertificateList(CertificateList& list) { list.clear(); }

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/secure_buffer.h"
+
 namespace qalv::test {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = WipedBytes;
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.

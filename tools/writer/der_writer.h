@@ -10,9 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/secure_buffer.h"
+
 namespace qalv::writer {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = WipedBytes;
 
 struct DerNode {
   uint8_t tag = 0;
