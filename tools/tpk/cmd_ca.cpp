@@ -24,6 +24,7 @@ struct CaOptions {
   int days = 3650;
   writer::Digest digest = writer::Digest::kSha256;
   bool base64 = false;
+  std::string servicesDir;
 };
 
 std::string Hex(const writer::Bytes& bytes) { return HexText(bytes.data(), bytes.size()); }
@@ -61,7 +62,14 @@ int RunCa(const CaOptions& options) {
     answer["chainFormat"] = options.base64 ? "base64" : "der";
     // The chain is stored and served under the key identifier that the
     // signers' certificates name as their authority: the intermediate's.
-    answer["chainKeyId"] = Hex(pki.intermediate.key->KeyIdentifier());
+    const std::string chainKeyId = Hex(pki.intermediate.key->KeyIdentifier());
+    answer["chainKeyId"] = chainKeyId;
+    if (!options.servicesDir.empty()) {
+      const std::filesystem::path chains = std::filesystem::path(options.servicesDir) / "chains";
+      std::filesystem::create_directories(chains);
+      writer::WriteFileBytes((chains / chainKeyId).string(), chain);
+      answer["servicesDir"] = options.servicesDir;
+    }
     PrintJson(answer);
     return kExitOk;
   } catch (const std::exception& e) {
@@ -93,6 +101,8 @@ void AddCaCommand(CLI::App& app, int& exitCode) {
       ->option_text(writer::DigestNameList() + "=sha256");
   command->add_flag("--base64", options->base64,
                     "Write the chain file as Base64 text instead of DER");
+  command->add_option("--services", options->servicesDir,
+                      "Also write a data folder for qalv-services serving the chain");
   command->callback([options, &exitCode] { exitCode = RunCa(*options); });
 }
 

@@ -11,6 +11,9 @@ void AddInspectCommand(CLI::App& app, int& exitCode);
 void AddVerifySignatureCommand(CLI::App& app, int& exitCode);
 void AddCaCommand(CLI::App& app, int& exitCode);
 void AddPackCommand(CLI::App& app, int& exitCode);
+void AddChainCommand(CLI::App& app, int& exitCode);
+void AddCheckCertCommand(CLI::App& app, int& exitCode);
+void AddUnsealCommand(CLI::App& app, int& exitCode);
 
 // Exit statuses shared by every subcommand.
 inline constexpr int kExitOk = 0;

@@ -1,0 +1,83 @@
+#include "tools/qalv-services/chain_service.h"
+
+#include <string>
+#include <vector>
+
+#include <mbedtls/base64.h>
+
+#include "net/authenticators.h"
+#include "platform/file_io.h"
+#include "verify/policy_state.h"
+
+namespace qalv::services {
+namespace {
+
+// The reader reads the reply by position: the result code must be the first
+// member and the chain (or the message) the second.
+std::string Reply(const std::string& code, const std::string& name, const std::string& value) {
+  return "{\"code\": \"" + code + "\", \"" + name + "\": \"" + value + "\"}";
+}
+
+bool DecodeHex(const std::string& text, std::vector<uint8_t>& bytes) {
+  if (text.size() % 2 != 0) return false;
+  bytes.clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const auto nibble = [](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      return -1;
+    };
+    const int high = nibble(text[i]);
+    const int low = nibble(text[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+  }
+  return true;
+}
+
+std::string Base64(const SecureBuffer& bytes) {
+  size_t needed = 0;
+  mbedtls_base64_encode(nullptr, 0, &needed, bytes.data(), bytes.size());
+  std::string text(needed, '\0');
+  if (mbedtls_base64_encode(reinterpret_cast<unsigned char*>(text.data()), text.size(), &needed,
+                            bytes.data(), bytes.size()) != 0) {
+    return {};
+  }
+  text.resize(needed);
+  return text;
+}
+
+void ServeChain(const std::filesystem::path& dataDir, const httplib::Request& request,
+                httplib::Response& response) {
+  response.set_header("Content-Type", "application/json");
+  const std::string auth = request.get_param_value("auth");
+  const std::string aki = request.get_param_value("aki");
+  std::vector<uint8_t> keyId;
+  if (auth.empty() || !DecodeHex(aki, keyId) || keyId.empty()) {
+    response.set_content(Reply("9001", "msg", "bad request"), "application/json");
+    return;
+  }
+  ChainUpdateAuthenticator expected;
+  if (!MakeChainUpdateAuthenticator(kAuthPrefix, keyId.data(), keyId.size(), expected) ||
+      expected.auth != auth) {
+    response.set_content(Reply("9002", "msg", "authenticator refused"), "application/json");
+    return;
+  }
+  SecureBuffer chain;
+  if (ReadWholeFile(dataDir / "chains" / aki, chain) != 0) {
+    response.set_content(Reply("9003", "msg", "no chain for this key identifier"),
+                         "application/json");
+    return;
+  }
+  response.set_content(Reply("0000", "chain", Base64(chain)), "application/json");
+}
+
+}  // namespace
+
+void AddChainService(httplib::Server& server, const std::filesystem::path& dataDir) {
+  server.Post(kChainPath, [dataDir](const httplib::Request& request, httplib::Response& response) {
+    ServeChain(dataDir, request, response);
+  });
+}
+
+}  // namespace qalv::services

@@ -1,0 +1,44 @@
+// What the core needs from the window that owns its boxes. The desktop reader
+// implements it with Qt, `tpk` headlessly, tests with a script. Texts are
+// UTF-8 and reach the user exactly as the core words them.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace qalv {
+
+class OwnerWindow {
+ public:
+  enum class Icon { kNone, kInformation, kWarning, kError, kQuestion };
+  enum class Buttons { kOk, kOkCancel };
+  enum class Answer { kOk, kCancel };
+
+  struct Message {
+    std::string caption;
+    std::string text;
+    Icon icon = Icon::kNone;
+    Buttons buttons = Buttons::kOk;
+    // False for the few boxes that the core shows without an owner window.
+    bool owned = true;
+  };
+
+  virtual ~OwnerWindow() = default;
+
+  // A modal message box; the button pressed (Esc and the close box: cancel,
+  // or ok for a one-button box).
+  virtual Answer ShowMessage(const Message& message) = 0;
+
+  // The password prompt for a package: `hintUrl` addresses the password-hint
+  // service, `batchNumber` names the batch. On ok, `password` holds the text.
+  virtual Answer AskPassword(const std::string& hintUrl, const std::string& batchNumber,
+                             std::string& password) = 0;
+
+  // Opens a file with the program the desktop associates with it.
+  virtual bool OpenWithDesktop(const std::filesystem::path& file) = 0;
+
+  // Closes the main window (the reader then ends).
+  virtual void CloseMainWindow() = 0;
+};
+
+}  // namespace qalv
