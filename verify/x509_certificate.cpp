@@ -1,40 +1,20 @@
 #include "verify/x509_certificate.h"
 
-#include <mbedtls/base64.h>
 #include <mbedtls/bignum.h>
 
 #include <cstring>
 #include <new>
 
 #include "platform/trace.h"
+#include "verify/der_cursor.h"
 
 namespace qalv {
 namespace {
 
 using namespace x509;
+using namespace der;
 
-// The Base64 decoder's failures other than a bad character (its output
-// buffer being too small), before the class is added.
-constexpr int32_t kBase64DecodeFailed = 0x10;
-
-constexpr uint8_t kTagBoolean = 0x01;
-constexpr uint8_t kTagInteger = 0x02;
-constexpr uint8_t kTagBitString = 0x03;
-constexpr uint8_t kTagOctetString = 0x04;
-constexpr uint8_t kTagNull = 0x05;
-constexpr uint8_t kTagOid = 0x06;
-constexpr uint8_t kTagUtf8String = 0x0C;
-constexpr uint8_t kTagPrintableString = 0x13;
-constexpr uint8_t kTagT61String = 0x14;
-constexpr uint8_t kTagIa5String = 0x16;
-constexpr uint8_t kTagUtcTime = 0x17;
-constexpr uint8_t kTagGeneralizedTime = 0x18;
-constexpr uint8_t kTagUniversalString = 0x1C;
-constexpr uint8_t kTagBmpString = 0x1E;
-constexpr uint8_t kTagSequence = 0x30;
-constexpr uint8_t kTagSet = 0x31;
 constexpr uint8_t kTagVersion = 0xA0;
-constexpr uint8_t kTagImplicitSerial = 0x82;
 constexpr uint8_t kTagIssuerUniqueId = 0xA1;
 constexpr uint8_t kTagSubjectUniqueId = 0xA2;
 constexpr uint8_t kTagExtensions = 0xA3;
@@ -56,80 +36,6 @@ constexpr uint8_t kAuthorityKeyIdOid[] = {0x06, 0x03, 0x55, 0x1D, 0x23};
 constexpr uint8_t kSubjectKeyIdOid[] = {0x06, 0x03, 0x55, 0x1D, 0x0E};
 constexpr uint8_t kBasicConstraintsOid[] = {0x06, 0x03, 0x55, 0x1D, 0x13};
 
-// The bytes still to read of one element; every read checks Left() first.
-class DerCursor {
- public:
-  DerCursor() = default;
-  DerCursor(const uint8_t* begin, const uint8_t* end) : pos_(begin), end_(end) {}
-
-  bool AtEnd() const { return pos_ == end_; }
-  size_t Left() const { return static_cast<size_t>(end_ - pos_); }
-  const uint8_t* Position() const { return pos_; }
-  const uint8_t* End() const { return end_; }
-  uint8_t Peek() const { return *pos_; }
-  uint8_t At(size_t index) const { return pos_[index]; }
-  void Skip(size_t count) { pos_ += count; }
-  bool StartsWith(const uint8_t* bytes, size_t count) const {
-    return Left() >= count && std::memcmp(pos_, bytes, count) == 0;
-  }
-  // Splits off the next `count` bytes (at most Left()) as a cursor of their own.
-  DerCursor Take(size_t count) {
-    DerCursor part(pos_, pos_ + count);
-    pos_ += count;
-    return part;
-  }
-
- private:
-  const uint8_t* pos_ = nullptr;
-  const uint8_t* end_ = nullptr;
-};
-
-// Lengths are read in at most two bytes, so a whole certificate stays under
-// 65540 bytes and every length fits the record's fields.
-DerBuffer View(uint8_t tag, const uint8_t* begin, const uint8_t* end) {
-  return DerBuffer{tag, static_cast<int32_t>(end - begin), begin};
-}
-
-DerBuffer View(uint8_t tag, const DerCursor& content) {
-  return View(tag, content.Position(), content.End());
-}
-
-[[nodiscard]] int32_t ReadLength(DerCursor& cur, size_t& length) {
-  if (cur.AtEnd()) return kOutOfData;
-  const uint8_t first = cur.Peek();
-  if (first < 0x80) {
-    length = first;
-    cur.Skip(1);
-  } else if (first == 0x81) {
-    if (cur.Left() < 2) return kOutOfData;
-    length = cur.At(1);
-    cur.Skip(2);
-  } else if (first == 0x82) {
-    if (cur.Left() < 3) return kOutOfData;
-    length = (static_cast<size_t>(cur.At(1)) << 8) | cur.At(2);
-    cur.Skip(3);
-  } else {
-    return kInvalidLength;
-  }
-  return length > cur.Left() ? kOutOfData : 0;
-}
-
-// The cursor stands on a tag already checked: reads the length and splits off
-// the content.
-[[nodiscard]] int32_t ReadContent(DerCursor& cur, DerCursor& content) {
-  cur.Skip(1);
-  size_t length = 0;
-  if (const int32_t ret = ReadLength(cur, length)) return ret;
-  content = cur.Take(length);
-  return 0;
-}
-
-[[nodiscard]] int32_t ReadElement(DerCursor& cur, uint8_t tag, DerCursor& content) {
-  if (cur.AtEnd()) return kOutOfData;
-  if (cur.Peek() != tag) return kUnexpectedTag;
-  return ReadContent(cur, content);
-}
-
 // An element that may be left out: absent (tag 0) when the next tag differs.
 [[nodiscard]] int32_t ReadOptional(DerCursor& cur, uint8_t tag, DerBuffer& out) {
   if (cur.AtEnd() || cur.Peek() != tag) return 0;
@@ -147,18 +53,6 @@ DerBuffer View(uint8_t tag, const DerCursor& content) {
   return 0;
 }
 
-// At most four content bytes, not negative. An empty INTEGER has no value at
-// all and is refused the same way.
-[[nodiscard]] int32_t ReadSmallInteger(DerCursor& cur, int32_t& value) {
-  DerCursor content;
-  if (const int32_t ret = ReadElement(cur, kTagInteger, content)) return ret;
-  if (content.AtEnd() || content.Left() > 4 || (content.Peek() & 0x80) != 0) return kInvalidLength;
-  uint32_t number = 0;
-  for (size_t i = 0; i < content.Left(); ++i) number = (number << 8) | content.At(i);
-  value = static_cast<int32_t>(number);
-  return 0;
-}
-
 // Unsigned big-endian, whatever the sign bit says. The big-number library
 // fails only when it cannot get memory.
 [[nodiscard]] int32_t ReadBigInteger(DerCursor& cur, mbedtls_mpi& number) {
@@ -166,32 +60,6 @@ DerBuffer View(uint8_t tag, const DerCursor& content) {
   if (const int32_t ret = ReadElement(cur, kTagInteger, content)) return ret;
   if (mbedtls_mpi_read_binary(&number, content.Position(), content.Left()) != 0) return kNoMemory;
   return 0;
-}
-
-// An AlgorithmIdentifier is read in two halves so that a public key's
-// algorithm is recognised before its parameters are looked at.
-[[nodiscard]] int32_t ReadAlgorithmOid(DerCursor& cur, DerCursor& algorithm, DerBuffer& oid) {
-  if (const int32_t ret = ReadElement(cur, kTagSequence, algorithm)) return kClassAlgorithm | ret;
-  DerCursor oidBytes;
-  if (const int32_t ret = ReadElement(algorithm, kTagOid, oidBytes)) return kClassAlgorithm | ret;
-  oid = View(kTagOid, oidBytes);
-  return 0;
-}
-
-// Parameters are either absent or one empty NULL closing the identifier.
-[[nodiscard]] int32_t ReadAlgorithmParameters(DerCursor& algorithm) {
-  if (algorithm.AtEnd()) return 0;
-  if (algorithm.Peek() != kTagNull) return kClassAlgorithm | kUnexpectedTag;
-  algorithm.Skip(1);
-  size_t length = 0;
-  if (const int32_t ret = ReadLength(algorithm, length)) return kClassAlgorithm | ret;
-  return algorithm.AtEnd() ? 0 : (kClassAlgorithm | kLengthMismatch);
-}
-
-[[nodiscard]] int32_t ReadAlgorithm(DerCursor& cur, DerBuffer& oid) {
-  DerCursor algorithm;
-  if (const int32_t ret = ReadAlgorithmOid(cur, algorithm, oid)) return ret;
-  return ReadAlgorithmParameters(algorithm);
 }
 
 bool IsPkcs1Oid(const DerBuffer& oid) {
@@ -203,13 +71,6 @@ bool IsSupportedSignatureOid(const DerBuffer& oid) {
   if (!IsPkcs1Oid(oid)) return false;
   const uint8_t last = oid.data[kPkcs1OidLength - 1];
   return last >= kMd2WithRsa && last <= kSha256WithRsa;
-}
-
-// Two decimal digits, or -1, which no field accepts.
-int32_t TwoDigits(const uint8_t* text) {
-  const auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
-  if (!digit(text[0]) || !digit(text[1])) return -1;
-  return (text[0] - '0') * 10 + (text[1] - '0');
 }
 
 int32_t DaysInMonth(int32_t year, int32_t month) {
@@ -259,37 +120,6 @@ bool IsValidTime(const CertTime& t) {
                       TwoDigits(rest + 8)};
   if (!IsValidTime(read)) return kClassDate;
   time = read;
-  return 0;
-}
-
-bool IsNameStringTag(uint8_t tag) {
-  return tag == kTagUtf8String || tag == kTagPrintableString || tag == kTagT61String ||
-         tag == kTagIa5String || tag == kTagUniversalString || tag == kTagBmpString;
-}
-
-// Name ::= SEQUENCE OF SET, each SET holding exactly one attribute; at least
-// one attribute.
-[[nodiscard]] int32_t ReadName(DerCursor& name, std::vector<NameEntry>& entries) {
-  do {
-    DerCursor set;
-    if (const int32_t ret = ReadElement(name, kTagSet, set)) return kClassName | ret;
-    DerCursor attribute;
-    if (const int32_t ret = ReadElement(set, kTagSequence, attribute)) return kClassName | ret;
-    if (!set.AtEnd()) return kClassName | kLengthMismatch;
-
-    NameEntry entry;
-    DerCursor oid;
-    if (const int32_t ret = ReadElement(attribute, kTagOid, oid)) return kClassName | ret;
-    entry.oid = View(kTagOid, oid);
-    if (attribute.AtEnd()) return kClassName | kOutOfData;
-    const uint8_t tag = attribute.Peek();
-    if (!IsNameStringTag(tag)) return kClassName | kUnexpectedTag;
-    DerCursor value;
-    if (const int32_t ret = ReadContent(attribute, value)) return kClassName | ret;
-    entry.value = View(tag, value);
-    if (!attribute.AtEnd()) return kClassName | kLengthMismatch;
-    entries.push_back(entry);
-  } while (!name.AtEnd());
   return 0;
 }
 
@@ -419,34 +249,6 @@ bool PassesKeyCheck(const mbedtls_rsa_context& rsa) {
   return 0;
 }
 
-// Two absent identifiers are equal too: a version 3 certificate without
-// either counts as self-signed.
-bool SameKeyId(const DerBuffer& a, const DerBuffer& b) {
-  return a.length == b.length && (a.length == 0 || std::memcmp(a.data, b.data, a.length) == 0);
-}
-
-[[nodiscard]] int32_t DecodeBase64(const uint8_t* text, size_t length, SecureBuffer& out) {
-  const auto failure = [](int ret) {
-    return kClassBase64 | (ret == MBEDTLS_ERR_BASE64_INVALID_CHARACTER ? kBase64InvalidCharacter
-                                                                       : kBase64DecodeFailed);
-  };
-  size_t needed = 0;
-  int ret = mbedtls_base64_decode(nullptr, 0, &needed, text, length);
-  if (ret != 0 && ret != MBEDTLS_ERR_BASE64_BUFFER_TOO_SMALL) return failure(ret);
-  if (!out.Allocate(needed)) return kNoMemory;
-  size_t written = 0;
-  ret = mbedtls_base64_decode(out.data(), out.size(), &written, text, length);
-  if (ret != 0) return failure(ret);
-  // The size asked for counts an incomplete last group the decoder drops.
-  out.Shrink(written);
-  return 0;
-}
-
-[[nodiscard]] int32_t CopyInput(const uint8_t* data, size_t length, SecureBuffer& copy) {
-  if (length != 0 && data[0] == 'M') return DecodeBase64(data, length, copy);
-  return copy.Assign(data, length) ? 0 : kNoMemory;
-}
-
 void LogTime(const char* format, const CertTime& t) {
   trace::Debug(format, t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
@@ -475,14 +277,7 @@ void LogTime(const char* format, const CertTime& t) {
     if (!version.AtEnd()) return kClassVersion | kLengthMismatch;
   }
 
-  if (tbs.AtEnd()) return kClassSerial | kOutOfData;
-  const uint8_t serialTag = tbs.Peek();
-  if (serialTag != kTagInteger && serialTag != kTagImplicitSerial) {
-    return kClassSerial | kUnexpectedTag;
-  }
-  DerCursor serial;
-  if (const int32_t ret = ReadContent(tbs, serial)) return kClassSerial | ret;
-  cert.serial = View(serialTag, serial);
+  if (const int32_t ret = ReadSerial(tbs, cert.serial)) return ret;
 
   if (const int32_t ret = ReadAlgorithm(tbs, cert.sigAlgorithm)) return ret;
   if (versionNumber >= 3) return kUnknownVersion;
@@ -530,7 +325,9 @@ void LogTime(const char* format, const CertTime& t) {
   }
   if (cert.version == 3) {
     if (const int32_t ret = ReadExtensions(tbs, cert)) return ret;
-    cert.selfSigned = SameKeyId(cert.authorityKeyId, cert.subjectKeyId) ? 1 : 0;
+    // Two absent identifiers are equal too: a version 3 certificate without
+    // either counts as self-signed.
+    cert.selfSigned = SameBytes(cert.authorityKeyId, cert.subjectKeyId) ? 1 : 0;
   }
   if (!tbs.AtEnd()) return kClassFormat | kLengthMismatch;
 

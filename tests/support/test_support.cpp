@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,7 +74,47 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::filesystem::path& stderrPath) {
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    if (std::FILE* err = std::fopen(stderrPath.c_str(), "w")) dup2(fileno(err), STDERR_FILENO);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  char c = 0;
+  while (read(out[0], &c, 1) == 1 && c != '\n') firstLine_ += c;
+  close(out[0]);
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+Bytes OpenSsl(const std::string& arguments, const Bytes& input) {
+  TempDir dir;
+  WriteFile(dir / "in", input);
+  const auto run = Run("openssl " + arguments + " <" + ShellQuote((dir / "in").string()));
+  if (run.exitCode != 0) throw std::runtime_error("openssl " + arguments + ": " + run.err);
+  return Bytes(run.out.begin(), run.out.end());
+}
+
 std::string TpkPath() { return QALV_TPK_PATH; }
+
+std::string ServicesPath() { return QALV_SERVICES_PATH; }
 
 std::filesystem::path TestDataDir() { return QALV_TEST_DATA_DIR; }
 

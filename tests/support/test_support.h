@@ -47,8 +47,29 @@ std::string Hex(const Bytes& bytes);
 // Single-quotes `text` for /bin/sh.
 std::string ShellQuote(const std::string& text);
 
-// The built `tpk` tool and the committed test data folder.
+// Runs OpenSSL's command line with `input` on its standard input and returns
+// its standard output; throws when it fails.
+Bytes OpenSsl(const std::string& arguments, const Bytes& input);
+
+// A program started in the background whose first line of standard output
+// is awaited (a server announcing its address); stopped with the object.
+class BackgroundProcess {
+ public:
+  // `stderrPath` receives its standard error.
+  BackgroundProcess(const std::vector<std::string>& argv, const std::filesystem::path& stderrPath);
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  const std::string& firstLine() const { return firstLine_; }
+
+ private:
+  int pid_ = -1;
+  std::string firstLine_;
+};
+
+// The built tools and the committed test data folder.
 std::string TpkPath();
+std::string ServicesPath();
 std::filesystem::path TestDataDir();
 
 }  // namespace qalv::test

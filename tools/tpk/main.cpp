@@ -28,6 +28,9 @@ int main(int argc, char** argv) {
   tpk::AddVerifySignatureCommand(app, exitCode);
   tpk::AddCaCommand(app, exitCode);
   tpk::AddPackCommand(app, exitCode);
+  tpk::AddChainCommand(app, exitCode);
+  tpk::AddCheckCertCommand(app, exitCode);
+  tpk::AddUnsealCommand(app, exitCode);
 
   try {
     app.parse(argc, argv);

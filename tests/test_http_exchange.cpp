@@ -1,0 +1,690 @@
+// The HTTP exchange against servers on 127.0.0.1: what the request carries,
+// every outcome, the time-outs, TLS trust taken from the environment (with a
+// CA made by OpenSSL's command line) and the proxy environment.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "net/http_exchange.h"
+#include "tests/support/local_server.h"
+#include "tests/support/test_support.h"
+
+namespace qalv {
+namespace {
+
+using Outcome = HttpReply::Outcome;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Sets or clears environment variables for the life of the object.
+class EnvOverride {
+ public:
+  EnvOverride(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      Put(name, value);
+    }
+  }
+  ~EnvOverride() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      Put(it->first.c_str(), it->second ? it->second->c_str() : nullptr);
+    }
+  }
+  EnvOverride(const EnvOverride&) = delete;
+  EnvOverride& operator=(const EnvOverride&) = delete;
+
+ private:
+  static void Put(const char* name, const char* value) {
+    if (value != nullptr) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Holds stalled handlers until opened, so a server can stop promptly.
+class Gate {
+ public:
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    opened_.wait_for(lock, std::chrono::seconds(10), [this] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+// The requests a server saw; the last one is kept whole.
+class Recorder {
+ public:
+  void Record(const httplib::Request& request) {
+    std::lock_guard lock(mutex_);
+    ++count_;
+    last_ = request;
+  }
+  int count() {
+    std::lock_guard lock(mutex_);
+    return count_;
+  }
+  httplib::Request last() {
+    std::lock_guard lock(mutex_);
+    return last_;
+  }
+
+ private:
+  std::mutex mutex_;
+  int count_ = 0;
+  httplib::Request last_;
+};
+
+// A listening socket on 127.0.0.1 with a port the system picks.
+int Listen(int backlog, uint16_t& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof(address);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      listen(fd, backlog) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+// Accepts one connection, reads the whole request, answers with raw bytes and
+// closes, for replies no well-behaved server would give. A slow reader pauses
+// four times within the first megabyte of the request.
+class RawServer {
+ public:
+  explicit RawServer(std::string reply, bool slowReader = false) : listener_(Listen(1, port_)) {
+    if (slowReader) {
+      const int small = 16 * 1024;
+      setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    }
+    thread_ = std::thread([this, slowReader, reply = std::move(reply)] {
+      const int peer = accept(listener_, nullptr, nullptr);
+      if (peer < 0) return;
+      timeval limit{5, 0};
+      setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+      ReadRequest(peer, slowReader);
+      if (!reply.empty()) (void)send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
+      shutdown(peer, SHUT_WR);
+      char sink[256];
+      while (recv(peer, sink, sizeof(sink), 0) > 0) {
+      }
+      close(peer);
+    });
+  }
+  ~RawServer() {
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+  }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  // The head up to its blank line, then as many body bytes as Content-Length
+  // says, only counted.
+  static void ReadRequest(int peer, bool slowReader) {
+    constexpr size_t kStep = 256 * 1024;
+    std::string head;
+    char chunk[64 * 1024];
+    size_t received = 0;
+    size_t total = SIZE_MAX;
+    while (received < total) {
+      const ssize_t n = recv(peer, chunk, sizeof(chunk), 0);
+      if (n <= 0) return;
+      const size_t before = received;
+      received += static_cast<size_t>(n);
+      if (slowReader && before < 4 * kStep && before / kStep != received / kStep) {
+        std::this_thread::sleep_for(milliseconds(150));
+      }
+      if (total != SIZE_MAX) continue;
+      head.append(chunk, static_cast<size_t>(n));
+      const size_t headEnd = head.find("\r\n\r\n");
+      if (headEnd == std::string::npos) continue;
+      const size_t field = head.find("Content-Length: ");
+      total = headEnd + 4 + (field < headEnd ? std::stoul(head.substr(field + 16)) : 0);
+    }
+  }
+
+  uint16_t port_ = 0;
+  int listener_;
+  std::thread thread_;
+};
+
+// Runs an already constructed server (the TLS one) on its own thread.
+class Serving {
+ public:
+  explicit Serving(httplib::Server& server) : server_(server) {
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::sleep_for(milliseconds(1));
+  }
+  ~Serving() {
+    server_.stop();
+    thread_.join();
+  }
+  int port() const { return port_; }
+
+ private:
+  httplib::Server& server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+std::string BodyText(const HttpReply& reply) {
+  return std::string(reinterpret_cast<const char*>(reply.data.data()),
+                     static_cast<size_t>(reply.length));
+}
+
+// A body is handed over with one uncounted zero byte; no body, no buffer.
+void ExpectBodyShape(const HttpReply& reply) {
+  if (reply.length == 0) {
+    EXPECT_TRUE(reply.data.empty());
+    return;
+  }
+  ASSERT_EQ(reply.data.size(), static_cast<size_t>(reply.length) + 1);
+  EXPECT_EQ(reply.data.data()[reply.length], 0);
+}
+
+HttpRequest Post(const std::string& url) {
+  HttpRequest request;
+  request.url = url;
+  request.connectTimeoutMs = 5000;
+  request.receiveTimeoutMs = 5000;
+  return request;
+}
+
+long ElapsedMs(Clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
+}
+
+class HttpExchangeTest : public testing::Test {
+ protected:
+  // Stalled handlers must return before the server can stop.
+  ~HttpExchangeTest() override { gate_.Open(); }
+
+  // The handlers use these, so they go after the server has stopped.
+  Recorder recorder_;
+  Gate gate_;
+
+  // No proxy from the machine's environment may stand between the tests and
+  // their servers.
+  EnvOverride noProxy_{{"http_proxy", nullptr}, {"https_proxy", nullptr}, {"HTTPS_PROXY", nullptr},
+                       {"all_proxy", nullptr},  {"ALL_PROXY", nullptr},   {"no_proxy", nullptr},
+                       {"NO_PROXY", nullptr}};
+  test::LocalServer server_;
+};
+
+TEST_F(HttpExchangeTest, OnlyStatus200IsSuccessAndOtherStatusesKeepNoBody) {
+  std::atomic<int> okHits = 0;
+  auto& http = server_.server();
+  http.Post("/ok", [&](const httplib::Request&, httplib::Response& response) {
+    ++okHits;
+    response.set_content("chain text", "text/plain");
+  });
+  http.Post("/empty", [](const httplib::Request&, httplib::Response&) {});
+  http.Post("/missing", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+    response.set_content("not here", "text/plain");
+  });
+  http.Post("/broken", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 500;
+    response.set_content("oops", "text/plain");
+  });
+  http.Post("/moved", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("/ok", 301);
+  });
+  http.Post("/endless", [this](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+    response.set_chunked_content_provider("text/plain", [this](size_t, httplib::DataSink& sink) {
+      sink.write("more", 4);
+      gate_.Wait();
+      return false;
+    });
+  });
+  server_.Start();
+
+  struct Row {
+    const char* path;
+    Outcome outcome;
+    int32_t status;
+    const char* body;
+  };
+  const Row rows[] = {
+      {"/ok", Outcome::kOk, 200, "chain text"},
+      {"/empty", Outcome::kOk, 200, ""},
+      {"/missing", Outcome::kHttpStatus, 404, ""},
+      {"/broken", Outcome::kHttpStatus, 500, ""},
+      {"/moved", Outcome::kHttpStatus, 301, ""},  // not followed
+      {"/nowhere", Outcome::kHttpStatus, 404, ""},
+      // The body of a refusal is not waited for (the receive time-out is 5 s).
+      {"/endless", Outcome::kHttpStatus, 404, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    const Clock::time_point start = Clock::now();
+    const HttpReply reply = HttpExchange(Post(server_.Url(row.path)));
+    EXPECT_LT(ElapsedMs(start), 2000);
+    EXPECT_EQ(reply.outcome, row.outcome);
+    EXPECT_EQ(reply.statusCode, row.status);
+    EXPECT_EQ(BodyText(reply), row.body);
+    ExpectBodyShape(reply);
+  }
+  EXPECT_EQ(okHits, 1);
+}
+
+TEST_F(HttpExchangeTest, RepliesBrokenOffOrMalformed) {
+  struct Row {
+    const char* name;
+    std::string reply;
+    bool cutBodyIsComplete;
+    Outcome outcome;
+    int32_t status;
+    const char* body;
+    uint32_t systemError;
+  };
+  const Row rows[] = {
+      {"closed before the status", "", false, Outcome::kHttpStatus, 0, "", 0},
+      {"not HTTP", "SSH-2.0-OpenSSH\r\n", false, Outcome::kHttpStatus, 0, "", 0},
+      {"header block cut", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", false, Outcome::kHttpStatus,
+       0, "", 0},
+      {"interim reply first",
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi", false,
+       Outcome::kOk, 200, "hi", 0},
+      {"body cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", false,
+       Outcome::kReadFailed, 200, "abc", CURLE_PARTIAL_FILE},
+      {"body cut short, taken as complete", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc",
+       true, Outcome::kOk, 200, "abc", 0},
+      {"status 200 then nothing", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n", false,
+       Outcome::kReadFailed, 200, "", CURLE_PARTIAL_FILE},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RawServer raw(row.reply);
+    HttpRequest request = Post(raw.Url("/acquvSrv/caChain"));
+    request.body = reinterpret_cast<const uint8_t*>("auth=A&aki=B");
+    request.bodyLength = 12;
+    request.cutBodyIsComplete = row.cutBodyIsComplete;
+    const HttpReply reply = HttpExchange(request);
+    EXPECT_EQ(reply.outcome, row.outcome);
+    EXPECT_EQ(reply.statusCode, row.status);
+    EXPECT_EQ(BodyText(reply), row.body);
+    EXPECT_EQ(reply.systemError, row.systemError);
+    EXPECT_EQ(reply.systemErrorText.empty(), row.systemError == 0);
+    ExpectBodyShape(reply);
+  }
+}
+
+TEST_F(HttpExchangeTest, ReceiveClockWaitsWhileALongBodyIsStillGoingOut) {
+  RawServer raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone", true);
+  // Far more than the socket buffers hold, so the sending lasts past the pauses.
+  const std::string body(24 * 1024 * 1024, 'p');
+  HttpRequest request = Post(raw.Url("/acquvSrv/verify"));
+  request.receiveTimeoutMs = 300;
+  request.body = reinterpret_cast<const uint8_t*>(body.data());
+  request.bodyLength = body.size();
+  const Clock::time_point start = Clock::now();
+  const HttpReply reply = HttpExchange(request);
+  EXPECT_GE(ElapsedMs(start), 600);  // four pauses of the reader
+  EXPECT_EQ(reply.outcome, Outcome::kOk);
+  EXPECT_EQ(BodyText(reply), "done");
+}
+
+TEST_F(HttpExchangeTest, RequestCarriesAgentAcceptHeaderLineAndBodyExactly) {
+  server_.server().Post("/acquvSrv/verify", [this](const httplib::Request& request,
+                                                   httplib::Response& response) {
+    recorder_.Record(request);
+    response.set_content("ok", "text/plain");
+  });
+  server_.Start();
+
+  const std::string binary("\x30\x82\x00\x01\xFF\x00tail", 10);
+  struct Row {
+    const char* name;
+    std::optional<std::string> headerLine;
+    std::string body;
+    std::optional<std::string> contentType;  // absent: no such header at all
+  };
+  const Row rows[] = {
+      {"binary body", "Content-Type: application/qalv-acquv-vfytpk", binary,
+       "application/qalv-acquv-vfytpk"},
+      {"line with its own CR LF", "Content-Type: application/x-www-form-urlencoded\r\n",
+       "auth=0A&aki=1B", "application/x-www-form-urlencoded"},
+      {"no header line, empty body", std::nullopt, "", std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    HttpRequest request = Post(server_.Url("/acquvSrv/verify"));
+    request.headerLine = row.headerLine;
+    request.body = reinterpret_cast<const uint8_t*>(row.body.data());
+    request.bodyLength = row.body.size();
+    EXPECT_EQ(HttpExchange(request).outcome, Outcome::kOk);
+    const httplib::Request seen = recorder_.last();
+    EXPECT_EQ(seen.method, "POST");
+    EXPECT_EQ(seen.get_header_value("User-Agent"), "QUV Reader");
+    EXPECT_EQ(seen.get_header_value("Accept"), "*/*");
+    EXPECT_EQ(seen.body, row.body);
+    EXPECT_EQ(seen.has_header("Content-Type"), row.contentType.has_value());
+    EXPECT_EQ(seen.get_header_value("Content-Type"), row.contentType.value_or(""));
+    EXPECT_FALSE(seen.has_header("Expect"));
+  }
+}
+
+TEST_F(HttpExchangeTest, TargetIsTheObjectNameOrTheUrlPathWithoutItsQuery) {
+  server_.server().Post(".*", [this](const httplib::Request& request, httplib::Response&) {
+    recorder_.Record(request);
+  });
+  server_.Start();
+  const std::string origin = "http://127.0.0.1:" + std::to_string(server_.port());
+  const char kRaw[] = "acquvSrv/x y?q=a b\x01\xE9";  // and its zero byte
+
+  struct Row {
+    std::string url;
+    std::optional<std::string> objectName;
+    const char* target;
+  };
+  const Row rows[] = {
+      {origin + "/acquvSrv/caChain?secret=1#part", std::nullopt, "/acquvSrv/caChain"},
+      {"http://user:pw@127.0.0.1:" + std::to_string(server_.port()) + "/other?x=1",
+       "/acquvSrv/verify?auth=AB&hash=CD", "/acquvSrv/verify?auth=AB&hash=CD"},
+      {origin, "/acquvSrv/hint.htm", "/acquvSrv/hint.htm"},
+      {origin, std::string(kRaw, sizeof(kRaw)), "/acquvSrv/x%20y?q=a%20b%01%E9%00"},
+      {origin, std::nullopt, "/"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.url);
+    HttpRequest request = Post(row.url);
+    request.objectName = row.objectName;
+    EXPECT_EQ(HttpExchange(request).outcome, Outcome::kOk);
+    const httplib::Request seen = recorder_.last();
+    // libcurl may write the hex digits of a percent escape in lower case.
+    EXPECT_EQ(httplib::detail::decode_url(seen.target, false),
+              httplib::detail::decode_url(row.target, false));
+    EXPECT_FALSE(seen.has_header("Authorization"));
+  }
+}
+
+TEST_F(HttpExchangeTest, UnsplittableUrlsAreRefusedBeforeAnyConnection) {
+  const char* urls[] = {"",
+                        "not a url",
+                        "127.0.0.1/acquvSrv/caChain",
+                        "ftp://127.0.0.1/chain",
+                        "file:///etc/passwd",
+                        "http://",
+                        "http://exa mple.com/",
+                        "http://127.0.0.1:99999/"};
+  for (const char* url : urls) {
+    SCOPED_TRACE(url);
+    const HttpReply reply = HttpExchange(Post(url));
+    EXPECT_EQ(reply.outcome, Outcome::kBadUrl);
+    EXPECT_EQ(reply.statusCode, 0);
+    EXPECT_TRUE(reply.data.empty());
+  }
+  EXPECT_EQ(HttpExchange(Post(std::string("http://127.0.0.1/\0x", 19))).outcome, Outcome::kBadUrl);
+}
+
+TEST_F(HttpExchangeTest, NobodyListeningIsAConnectionFailure) {
+  uint16_t port = 0;
+  close(Listen(1, port));
+  const HttpReply reply = HttpExchange(Post("http://127.0.0.1:" + std::to_string(port) + "/"));
+  EXPECT_EQ(reply.outcome, Outcome::kConnectFailed);
+  EXPECT_EQ(reply.systemError, static_cast<uint32_t>(CURLE_COULDNT_CONNECT));
+  EXPECT_FALSE(reply.systemErrorText.empty());
+  EXPECT_EQ(reply.statusCode, 0);
+}
+
+TEST_F(HttpExchangeTest, ConnectionTimeOutEndsAnUnansweredConnect) {
+  // A listener whose accept queue is full drops further connection attempts.
+  uint16_t port = 0;
+  const int listener = Listen(0, port);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  std::vector<int> fillers;
+  for (int i = 0; i < 3; ++i) {
+    fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    (void)connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  }
+  std::this_thread::sleep_for(milliseconds(100));
+
+  HttpRequest request = Post("http://127.0.0.1:" + std::to_string(port) + "/");
+  request.connectTimeoutMs = 300;
+  const Clock::time_point start = Clock::now();
+  const HttpReply reply = HttpExchange(request);
+  const long elapsed = ElapsedMs(start);
+  EXPECT_EQ(reply.outcome, Outcome::kConnectFailed);
+  EXPECT_EQ(reply.systemError, static_cast<uint32_t>(CURLE_OPERATION_TIMEDOUT));
+  EXPECT_GE(elapsed, 290);
+  EXPECT_LT(elapsed, 2000);
+  for (int fd : fillers) close(fd);
+  close(listener);
+}
+
+TEST_F(HttpExchangeTest, ReceiveTimeOutFiresWhenNoByteArrivesForThatLong) {
+  auto& http = server_.server();
+  http.Post("/silent", [this](const httplib::Request&, httplib::Response& response) {
+    gate_.Wait();
+    response.set_content("too late", "text/plain");
+  });
+  http.Post("/part", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [this](size_t, httplib::DataSink& sink) {
+      sink.write("part", 4);
+      gate_.Wait();
+      return false;
+    });
+  });
+  http.Post("/trickle", [](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+      for (char c = '1'; c <= '8'; ++c) {
+        std::this_thread::sleep_for(milliseconds(120));
+        sink.write(&c, 1);
+      }
+      sink.done();
+      return true;
+    });
+  });
+  server_.Start();
+
+  struct Row {
+    const char* path;
+    bool cutBodyIsComplete;
+    Outcome outcome;
+    int32_t status;
+    const char* body;
+    long minMs;
+    long maxMs;
+  };
+  const Row rows[] = {
+      {"/silent", false, Outcome::kHttpStatus, 0, "", 300, 1500},
+      {"/part", false, Outcome::kReadFailed, 200, "part", 300, 1500},
+      {"/part", true, Outcome::kOk, 200, "part", 300, 1500},
+      // Every byte starts the clock again: eight gaps shorter than the
+      // time-out add up to far more than it.
+      {"/trickle", false, Outcome::kOk, 200, "12345678", 900, 4000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    HttpRequest request = Post(server_.Url(row.path));
+    request.receiveTimeoutMs = 300;
+    request.cutBodyIsComplete = row.cutBodyIsComplete;
+    const Clock::time_point start = Clock::now();
+    const HttpReply reply = HttpExchange(request);
+    const long elapsed = ElapsedMs(start);
+    EXPECT_EQ(reply.outcome, row.outcome);
+    EXPECT_EQ(reply.statusCode, row.status);
+    EXPECT_EQ(BodyText(reply), row.body);
+    ExpectBodyShape(reply);
+    if (reply.outcome == Outcome::kReadFailed) {
+      EXPECT_EQ(reply.systemError, static_cast<uint32_t>(CURLE_OPERATION_TIMEDOUT));
+    }
+    EXPECT_GE(elapsed, row.minMs);
+    EXPECT_LT(elapsed, row.maxMs);
+  }
+}
+
+TEST_F(HttpExchangeTest, LargeBodiesTravelWholeBothWays) {
+  server_.server().Post("/echo", [this](const httplib::Request& request,
+                                        httplib::Response& response) {
+    recorder_.Record(request);
+    response.set_content(request.body, "application/octet-stream");
+  });
+  server_.Start();
+
+  std::string body(5 * 1024 * 1024 + 7, '\0');
+  std::mt19937 random(7);
+  for (char& c : body) c = static_cast<char>(random());
+  HttpRequest request = Post(server_.Url("/echo"));
+  request.headerLine = "Content-Type: application/qalv-acquv-vfytpk";
+  request.body = reinterpret_cast<const uint8_t*>(body.data());
+  request.bodyLength = body.size();
+  const HttpReply reply = HttpExchange(request);
+
+  ASSERT_EQ(reply.outcome, Outcome::kOk);
+  EXPECT_EQ(static_cast<size_t>(reply.length), body.size());
+  EXPECT_TRUE(BodyText(reply) == body);
+  ExpectBodyShape(reply);
+  const httplib::Request seen = recorder_.last();
+  EXPECT_TRUE(seen.body == body);
+  EXPECT_FALSE(seen.has_header("Expect"));
+}
+
+TEST_F(HttpExchangeTest, HttpProxyFromTheEnvironmentCarriesTheRequest) {
+  server_.server().Post(".*", [this](const httplib::Request& request,
+                                     httplib::Response& response) {
+    recorder_.Record(request);
+    response.set_content("via proxy", "text/plain");
+  });
+  server_.Start();
+  uint16_t deadPort = 0;
+  close(Listen(1, deadPort));  // reachable only through the proxy
+  const std::string target = "http://127.0.0.1:" + std::to_string(deadPort) + "/acquvSrv/caChain";
+  const std::string proxy = "http://127.0.0.1:" + std::to_string(server_.port());
+  EnvOverride env{{"http_proxy", proxy.c_str()}};
+
+  const HttpReply reply = HttpExchange(Post(target + "?secret=1"));
+  EXPECT_EQ(reply.outcome, Outcome::kOk);
+  EXPECT_EQ(BodyText(reply), "via proxy");
+  EXPECT_EQ(recorder_.last().target, target);
+}
+
+// A CA, a server certificate for 127.0.0.1 issued by it, and an unrelated CA,
+// made once by OpenSSL's command line.
+struct TlsFiles {
+  test::TempDir dir;
+  std::string ca, otherCa, cert, key;
+};
+
+void MakeTls(TlsFiles& files) {
+  const auto path = [&](const char* name) { return test::ShellQuote((files.dir / name).string()); };
+  const std::string newKey = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -noenc";
+  test::WriteFile(files.dir / "server.ext",
+                  "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                  "extendedKeyUsage=serverAuth\n");
+  const std::string commands[] = {
+      "openssl req -x509" + newKey + " -keyout " + path("ca.key") + " -out " + path("ca.pem") +
+          " -days 2 -subj /CN=Exchange-Test-CA",
+      "openssl req -x509" + newKey + " -keyout " + path("other.key") + " -out " +
+          path("other.pem") + " -days 2 -subj /CN=Exchange-Test-CA",
+      "openssl req" + newKey + " -keyout " + path("server.key") + " -out " + path("server.csr") +
+          " -subj /CN=127.0.0.1",
+      "openssl x509 -req -in " + path("server.csr") + " -CA " + path("ca.pem") + " -CAkey " +
+          path("ca.key") + " -CAcreateserial -days 2 -extfile " + path("server.ext") + " -out " +
+          path("server.pem"),
+      "openssl verify -CAfile " + path("ca.pem") + " " + path("server.pem"),
+  };
+  for (const std::string& command : commands) {
+    const test::CommandResult run = test::Run(command);
+    if (run.exitCode != 0) throw std::runtime_error(command + ": " + run.err);
+  }
+  files.ca = (files.dir / "ca.pem").string();
+  files.otherCa = (files.dir / "other.pem").string();
+  files.cert = (files.dir / "server.pem").string();
+  files.key = (files.dir / "server.key").string();
+}
+
+const TlsFiles& Tls() {
+  static TlsFiles files;
+  static std::once_flag made;
+  std::call_once(made, MakeTls, files);
+  return files;
+}
+
+TEST_F(HttpExchangeTest, HttpsTrustsOnlyTheCaTheEnvironmentNames) {
+  const TlsFiles& tls = Tls();
+  httplib::SSLServer https(tls.cert.c_str(), tls.key.c_str());
+  ASSERT_TRUE(https.is_valid());
+  https.Post("/acquvSrv/caChain", [this](const httplib::Request& request,
+                                         httplib::Response& response) {
+    recorder_.Record(request);
+    response.set_content("secure chain", "text/plain");
+  });
+  Serving serving(https);
+  const std::string port = std::to_string(serving.port());
+
+  struct Row {
+    const char* name;
+    const char* bundle;    // CURL_CA_BUNDLE
+    const char* certFile;  // SSL_CERT_FILE
+    const char* host;
+    Outcome outcome;
+    uint32_t systemError;
+  };
+  const Row rows[] = {
+      {"test CA as SSL_CERT_FILE", nullptr, tls.ca.c_str(), "127.0.0.1", Outcome::kOk, 0},
+      {"CURL_CA_BUNDLE before SSL_CERT_FILE", tls.ca.c_str(), tls.otherCa.c_str(), "127.0.0.1",
+       Outcome::kOk, 0},
+      {"unrelated CA of the same name", nullptr, tls.otherCa.c_str(), "127.0.0.1",
+       Outcome::kConnectFailed, CURLE_PEER_FAILED_VERIFICATION},
+      {"the system's trust anchors", nullptr, nullptr, "127.0.0.1", Outcome::kConnectFailed,
+       CURLE_PEER_FAILED_VERIFICATION},
+      {"name not in the certificate", nullptr, tls.ca.c_str(), "localhost",
+       Outcome::kConnectFailed, CURLE_PEER_FAILED_VERIFICATION},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EnvOverride env{{"CURL_CA_BUNDLE", row.bundle}, {"SSL_CERT_FILE", row.certFile},
+                    {"SSL_CERT_DIR", nullptr}};
+    const int before = recorder_.count();
+    const HttpReply reply =
+        HttpExchange(Post("https://" + std::string(row.host) + ":" + port + "/acquvSrv/caChain"));
+    EXPECT_EQ(reply.outcome, row.outcome);
+    EXPECT_EQ(reply.systemError, row.systemError);
+    const bool ok = row.outcome == Outcome::kOk;
+    EXPECT_EQ(BodyText(reply), ok ? "secure chain" : "");
+    EXPECT_EQ(recorder_.count(), before + (ok ? 1 : 0));  // a refused server hears nothing
+  }
+}
+
+}  // namespace
+}  // namespace qalv
