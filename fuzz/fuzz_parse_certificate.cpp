@@ -5,17 +5,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/trace.h"
+#include "fuzz/quiet_trace.h"
 #include "verify/x509_certificate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Sinks that swallow the text, so the trace lines and dumps are still formed.
-  static const bool quiet = [] {
-    qalv::trace::SetLogSink([](std::string_view) {});
-    qalv::trace::SetDebugSink([](std::string_view) {});
-    return true;
-  }();
-  (void)quiet;
+  qalv::fuzz::QuietTrace();
 
   qalv::CertificateList list;
   const int32_t first = qalv::ParseCertificate(list, data, size);

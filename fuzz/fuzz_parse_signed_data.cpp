@@ -7,17 +7,11 @@
 #include <span>
 #include <string_view>
 
-#include "platform/trace.h"
+#include "fuzz/quiet_trace.h"
 #include "verify/ca_chain_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Sinks that swallow the text, so the trace lines and dumps are still formed.
-  static const bool quiet = [] {
-    qalv::trace::SetLogSink([](std::string_view) {});
-    qalv::trace::SetDebugSink([](std::string_view) {});
-    return true;
-  }();
-  (void)quiet;
+  qalv::fuzz::QuietTrace();
 
   qalv::SignedDataRecord record;
   const int32_t result = qalv::ParseSignedData(record, data, size);

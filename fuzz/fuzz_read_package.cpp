@@ -3,16 +3,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/quiet_trace.h"
 #include "package/tpk_package.h"
-#include "platform/trace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool quiet = [] {
-    qalv::trace::SetLogSink({});
-    qalv::trace::SetDebugSink({});
-    return true;
-  }();
-  (void)quiet;
+  qalv::fuzz::QuietTrace();
 
   qalv::TpkPackage package;
   const int32_t first = qalv::ReadPackage(package, data, size);

@@ -20,7 +20,7 @@
 #include <mbedtls/sha1.h>
 #include <mbedtls/sha256.h>
 
-#include "platform/trace.h"
+#include "fuzz/quiet_trace.h"
 #include "verify/signature.h"
 
 namespace {
@@ -46,8 +46,7 @@ struct Fixture {
   qalv::RsaPublicKey pub;
 
   Fixture() {
-    qalv::trace::SetLogSink([](std::string_view) {});
-    qalv::trace::SetDebugSink([](std::string_view) {});
+    qalv::fuzz::QuietTrace();
     mbedtls_rsa_init(&priv, MBEDTLS_RSA_PKCS_V15, 0);
     uint8_t modulus[kModulusLength];
     if (mbedtls_rsa_import_raw(&priv, nullptr, 0, kPrime1, sizeof kPrime1, kPrime2,

@@ -9,12 +9,15 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "net/sealed_storage.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/local_server.h"
+#include "tests/support/recording_owner_window.h"
 #include "tests/support/test_support.h"
 #include "tools/writer/crypto.h"
 #include "tools/writer/der_writer.h"
@@ -465,21 +468,6 @@ TEST(ParseSignedData, RefusesTheOuterForm) {
 // ---------------------------------------------------------------------------
 // The chain store
 
-class RecordingWindow : public OwnerWindow {
- public:
-  Answer ShowMessage(const Message& message) override {
-    messages.push_back(message);
-    return Answer::kOk;
-  }
-  Answer AskPassword(const std::string&, const std::string&, std::string&) override {
-    return Answer::kCancel;
-  }
-  bool OpenWithDesktop(const std::filesystem::path&) override { return false; }
-  void CloseMainWindow() override {}
-
-  std::vector<Message> messages;
-};
-
 // The certificate-chain service on 127.0.0.1: answers every request with the
 // reply it was given and counts the requests.
 class ChainService {
@@ -492,12 +480,7 @@ class ChainService {
       response.status = status_;
       response.set_content(reply_, "application/json");
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  ~ChainService() {
-    server_.stop();
-    thread_.join();
+    serving_.emplace(server_);
   }
 
   void Answer(int status, std::string reply) {
@@ -513,17 +496,17 @@ class ChainService {
     std::lock_guard<std::mutex> lock(mutex_);
     return lastBody_;
   }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/chain"; }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(serving_->port()) + "/chain"; }
 
  private:
   httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
   std::mutex mutex_;
   int status_ = 200;
   std::string reply_;
   int requests_ = 0;
   std::string lastBody_;
+  // Last, so the server stops before the fields its handler uses go.
+  std::optional<test::Serving> serving_;
 };
 
 std::string ChainReply(const std::string& chainText) {
@@ -588,7 +571,7 @@ class ChainStore : public ::testing::Test {
 
   test::TempDir dir;
   ChainService service;
-  RecordingWindow window;
+  test::RecordingOwnerWindow window;
   PolicyState state;
 };
 

@@ -64,11 +64,12 @@ class ChainUpdateTest : public testing::Test {
   test::TempDir dir_;
   test::RecordingOwnerWindow window_;
   PolicyState state_;
-  test::LocalServer server_;
   std::atomic<int> requests_{0};
   std::string body_;
   std::string target_;
   std::string contentType_;
+  // Last, so the server stops before the fields its handler writes go.
+  test::LocalServer server_;
 };
 
 TEST_F(ChainUpdateTest, StoresTheSealedChainOfASuccessfulReply) {

@@ -16,28 +16,10 @@
 namespace qalv {
 namespace {
 
+using Answer = test::TpkAnswer;
+using test::RunTpk;
+
 using test::ShellQuote;
-
-struct Answer {
-  int exitCode = -1;
-  Json::Value json;
-  std::string out;
-};
-
-Answer RunTpk(const std::string& args) {
-  const auto run = test::Run(ShellQuote(test::TpkPath()) + " " + args);
-  Answer answer;
-  answer.exitCode = run.exitCode;
-  answer.out = run.out;
-  if (!run.out.empty()) {
-    std::istringstream in(run.out);
-    std::string errors;
-    EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &answer.json, &errors))
-        << errors << "\n"
-        << run.out << run.err;
-  }
-  return answer;
-}
 
 void Must(const std::string& command) {
   const auto result = test::Run(command);

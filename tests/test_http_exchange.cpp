@@ -30,6 +30,8 @@
 namespace qalv {
 namespace {
 
+using test::Serving;
+
 using Outcome = HttpReply::Outcome;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -182,25 +184,6 @@ class RawServer {
 };
 
 // Runs an already constructed server (the TLS one) on its own thread.
-class Serving {
- public:
-  explicit Serving(httplib::Server& server) : server_(server) {
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::sleep_for(milliseconds(1));
-  }
-  ~Serving() {
-    server_.stop();
-    thread_.join();
-  }
-  int port() const { return port_; }
-
- private:
-  httplib::Server& server_;
-  std::thread thread_;
-  int port_ = 0;
-};
-
 std::string BodyText(const HttpReply& reply) {
   return std::string(reinterpret_cast<const char*>(reply.data.data()),
                      static_cast<size_t>(reply.length));

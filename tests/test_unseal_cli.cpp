@@ -14,28 +14,12 @@
 namespace qalv {
 namespace {
 
+using Answer = test::TpkAnswer;
+
+Answer RunUnseal(const std::string& args) { return test::RunTpk("unseal " + args); }
+
 using test::Bytes;
 using test::ShellQuote;
-
-struct Answer {
-  int exitCode = -1;
-  Json::Value json;
-  std::string err;
-};
-
-Answer RunUnseal(const std::string& args) {
-  const auto run = test::Run(ShellQuote(test::TpkPath()) + " unseal " + args);
-  Answer answer;
-  answer.exitCode = run.exitCode;
-  answer.err = run.err;
-  if (!run.out.empty()) {
-    std::istringstream in(run.out);
-    std::string errors;
-    EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &answer.json, &errors))
-        << errors << "\n" << run.out;
-  }
-  return answer;
-}
 
 class UnsealCli : public testing::Test {
  protected:

@@ -17,6 +17,10 @@
 namespace qalv {
 namespace {
 
+using Answer = test::TpkAnswer;
+
+Answer RunTpk(const std::string& args) { return test::RunTpk("verify-signature " + args); }
+
 using test::Bytes;
 using test::ShellQuote;
 
@@ -54,26 +58,6 @@ class Signer {
 const Signer& TheSigner() {
   static const Signer signer;
   return signer;
-}
-
-struct Answer {
-  int exitCode = -1;
-  Json::Value json;
-  std::string err;
-};
-
-Answer RunTpk(const std::string& args) {
-  const auto run = test::Run(ShellQuote(test::TpkPath()) + " verify-signature " + args);
-  Answer answer;
-  answer.exitCode = run.exitCode;
-  answer.err = run.err;
-  if (!run.out.empty()) {
-    std::istringstream in(run.out);
-    std::string errors;
-    EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &answer.json, &errors))
-        << errors << "\n" << run.out;
-  }
-  return answer;
 }
 
 std::string Args(const std::string& cert, const std::string& data, const std::string& sig) {

@@ -243,7 +243,7 @@ bool ExpiredBefore(const CertTime& validTo, const CivilDate& today) {
     return -1;
   }
   const int32_t flags = CheckCertificate(own, record.certificates);
-  return flags == CERT_EXPIRED ? 0 : flags;
+  return StoreResult(flags);
 }
 
 }  // namespace

@@ -42,6 +42,9 @@ CivilDate TodayUtc();
 [[nodiscard]] int32_t CheckCertificate(std::span<const X509Certificate> own,
                                        const CertificateList& caList, CivilDate today = TodayUtc());
 
+// What the store reports for a set of flags: expiry alone still counts as good.
+[[nodiscard]] inline int32_t StoreResult(int32_t flags) { return flags == CERT_EXPIRED ? 0 : flags; }
+
 // -1 when no usable chain was available (or `own` is empty); 0 when the
 // certificate own[0] is good (expiry alone included); else the flags 2 to 7.
 [[nodiscard]] int32_t CheckAgainstCaChain(PolicyState& state, std::span<const X509Certificate> own,

@@ -1,8 +1,9 @@
-// An HTTP server on 127.0.0.1 with a port the system picks, running on its
+// HTTP servers on 127.0.0.1 with a port the system picks, each running on its
 // own thread for the life of the object.
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -10,36 +11,44 @@
 
 namespace qalv::test {
 
-class LocalServer {
+// Serves an already configured server (plain or TLS) until destroyed.
+class Serving {
  public:
-  LocalServer() = default;
-  LocalServer(const LocalServer&) = delete;
-  LocalServer& operator=(const LocalServer&) = delete;
-  ~LocalServer() { Stop(); }
-
-  httplib::Server& server() { return server_; }
-
-  // Binds and starts serving; the routes must be set before.
-  void Start() {
+  explicit Serving(httplib::Server& server) : server_(server) {
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-
-  void Stop() {
+  ~Serving() {
     server_.stop();
-    if (thread_.joinable()) thread_.join();
+    thread_.join();
   }
+  Serving(const Serving&) = delete;
+  Serving& operator=(const Serving&) = delete;
 
   int port() const { return port_; }
+
+ private:
+  httplib::Server& server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+// A plain server of its own: set the routes on server(), then Start().
+class LocalServer {
+ public:
+  httplib::Server& server() { return server_; }
+  void Start() { serving_.emplace(server_); }
+  void Stop() { serving_.reset(); }
+
+  int port() const { return serving_ ? serving_->port() : 0; }
   std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://127.0.0.1:" + std::to_string(port()) + path;
   }
 
  private:
   httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
+  std::optional<Serving> serving_;
 };
 
 }  // namespace qalv::test

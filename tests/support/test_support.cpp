@@ -1,8 +1,12 @@
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <stdexcept>
 #include <csignal>
@@ -63,6 +67,21 @@ std::string Hex(const Bytes& bytes) {
     text += kDigits[byte & 0x0F];
   }
   return text;
+}
+
+TpkAnswer RunTpk(const std::string& args) {
+  const CommandResult run = Run(ShellQuote(TpkPath()) + " " + args);
+  TpkAnswer answer;
+  answer.exitCode = run.exitCode;
+  answer.out = run.out;
+  answer.err = run.err;
+  if (!run.out.empty()) {
+    std::istringstream in(run.out);
+    std::string errors;
+    EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &answer.json, &errors))
+        << errors << "\n" << run.out << run.err;
+  }
+  return answer;
 }
 
 std::string ShellQuote(const std::string& text) {

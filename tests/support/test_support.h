@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <json/value.h>
+
 #include "platform/secure_buffer.h"
 
 namespace qalv::test {
@@ -43,6 +45,16 @@ CommandResult Run(const std::string& command);
 
 // Upper-case hexadecimal text of the bytes, as tpk writes byte strings.
 std::string Hex(const Bytes& bytes);
+
+// The built `tpk` run with `args`; its standard output parsed as the one JSON
+// object it must be (a parse failure fails the calling test).
+struct TpkAnswer {
+  int exitCode = -1;
+  Json::Value json;
+  std::string out;
+  std::string err;
+};
+TpkAnswer RunTpk(const std::string& args);
 
 // Single-quotes `text` for /bin/sh.
 std::string ShellQuote(const std::string& text);

@@ -42,7 +42,7 @@ int RunCheckCert(const CheckCertOptions& options) {
   } else {
     const int32_t flags = CheckCertificate(own, chain.certificates);
     answer["flags"] = flags;
-    answer["result"] = flags == CERT_EXPIRED ? 0 : flags;
+    answer["result"] = StoreResult(flags);
   }
   PrintJson(answer);
   return answer["result"].asInt() == 0 ? kExitOk : kExitFailedCheck;
