@@ -3,6 +3,7 @@
 // UTF-8 and reach the user exactly as the core words them.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -34,8 +35,11 @@ class OwnerWindow {
   virtual Answer AskPassword(const std::string& hintUrl, const std::string& batchNumber,
                              std::string& password) = 0;
 
-  // Opens a file with the program the desktop associates with it.
-  virtual bool OpenWithDesktop(const std::filesystem::path& file) = 0;
+  // Opens a file with the program the desktop associates with it. Returns a
+  // start result in the shell's manner: above 32 when started; otherwise 2
+  // file not found, 3 path not found, 5 access denied, 31 no associated
+  // program, or any other value for other failures.
+  virtual int32_t OpenWithDesktop(const std::filesystem::path& file) = 0;
 
   // Closes the main window (the reader then ends).
   virtual void CloseMainWindow() = 0;

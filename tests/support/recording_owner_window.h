@@ -23,9 +23,9 @@ class RecordingOwnerWindow : public OwnerWindow {
     entered = *password;
     return Answer::kOk;
   }
-  bool OpenWithDesktop(const std::filesystem::path& file) override {
+  int32_t OpenWithDesktop(const std::filesystem::path& file) override {
     opened.push_back(file);
-    return true;
+    return openResult;
   }
   void CloseMainWindow() override { ++closeRequests; }
 
@@ -33,6 +33,7 @@ class RecordingOwnerWindow : public OwnerWindow {
   std::vector<std::string> passwordRequests;
   std::vector<std::filesystem::path> opened;
   int closeRequests = 0;
+  int32_t openResult = 42;  // started
   Answer questionAnswer = Answer::kCancel;
   std::optional<std::string> password;
 };

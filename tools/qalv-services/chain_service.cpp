@@ -1,4 +1,4 @@
-#include "tools/qalv-services/chain_service.h"
+#include "tools/qalv-services/services.h"
 
 #include <string>
 #include <vector>
@@ -11,6 +11,8 @@
 
 namespace qalv::services {
 namespace {
+
+constexpr char kChainPath[] = "/acquvSrv/caChain";
 
 // The reader reads the reply by position: the result code must be the first
 // member and the chain (or the message) the second.

@@ -8,13 +8,13 @@
 #include <CLI/CLI.hpp>
 #include <httplib.h>
 
-#include "tools/qalv-services/chain_service.h"
+#include "tools/qalv-services/services.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Reference services of the certification authority", "qalv-services"};
   std::string dataDir;
   std::string listen = "127.0.0.1:0";
-  app.add_option("--data", dataDir, "Data folder (chains/<AKI-HEX> hold the CA chains)")
+  app.add_option("--data", dataDir, "Data folder (see services.h for its layout)")
       ->required()
       ->check(CLI::ExistingDirectory);
   app.add_option("--listen", listen, "Address to listen on, HOST:PORT (port 0: any free port)");
