@@ -12,6 +12,7 @@
 #include "net/authenticators.h"
 #include "net/http_exchange.h"
 #include "net/sealed_storage.h"
+#include "platform/code_page.h"
 #include "platform/file_io.h"
 
 namespace qalv {
@@ -135,7 +136,7 @@ int32_t UpdateCaChain(PolicyState& state, const std::string& url, const uint8_t*
   try {
     return Update(state, url, keyId, keyIdLength);
   } catch (const std::exception& e) {
-    Tell(state, "憑證鏈更新例外錯誤", std::string(e.what()).substr(0, kMaxShownException));
+    Tell(state, "憑證鏈更新例外錯誤", Utf8Prefix(e.what(), kMaxShownException));
     return 0;
   }
 }

@@ -1,5 +1,6 @@
 #include "platform/code_page.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 
@@ -63,11 +64,9 @@ bool Cp950ToUtf8(std::span<const uint8_t> bytes, std::string& text) {
   return true;
 }
 
-std::string PackageTextToUtf8(std::span<const uint8_t> bytes) {
-  if (IsValidUtf8(bytes)) return std::string(bytes.begin(), bytes.end());
+std::string Utf8Text(std::span<const uint8_t> bytes) {
   std::string text;
-  if (Cp950ToUtf8(bytes, text)) return text;
-  text.clear();
+  text.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size();) {
     const size_t length = Utf8SequenceLength(bytes, i);
     if (length == 0) {
@@ -79,6 +78,21 @@ std::string PackageTextToUtf8(std::span<const uint8_t> bytes) {
     }
   }
   return text;
+}
+
+std::string Cp950Text(std::span<const uint8_t> bytes) {
+  std::string text;
+  return Cp950ToUtf8(bytes, text) ? text : Utf8Text(bytes);
+}
+
+std::string Utf8Prefix(std::string_view text, size_t maxBytes) {
+  size_t end = std::min(text.size(), maxBytes);
+  while (end > 0 && end < text.size() && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
+  return Utf8Text({reinterpret_cast<const uint8_t*>(text.data()), end});
+}
+
+std::string PackageTextToUtf8(std::span<const uint8_t> bytes) {
+  return IsValidUtf8(bytes) ? std::string(bytes.begin(), bytes.end()) : Cp950Text(bytes);
 }
 
 }  // namespace qalv

@@ -1,5 +1,6 @@
 #include "tools/qalv-services/services.h"
 
+#include <charconv>
 #include <string>
 #include <vector>
 
@@ -18,23 +19,6 @@ constexpr char kChainPath[] = "/acquvSrv/caChain";
 // member and the chain (or the message) the second.
 std::string Reply(const std::string& code, const std::string& name, const std::string& value) {
   return "{\"code\": \"" + code + "\", \"" + name + "\": \"" + value + "\"}";
-}
-
-bool DecodeHex(const std::string& text, std::vector<uint8_t>& bytes) {
-  if (text.size() % 2 != 0) return false;
-  bytes.clear();
-  for (size_t i = 0; i < text.size(); i += 2) {
-    const auto nibble = [](char c) -> int {
-      if (c >= '0' && c <= '9') return c - '0';
-      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-      return -1;
-    };
-    const int high = nibble(text[i]);
-    const int low = nibble(text[i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes.push_back(static_cast<uint8_t>(high << 4 | low));
-  }
-  return true;
 }
 
 std::string Base64(const SecureBuffer& bytes) {
@@ -75,6 +59,18 @@ void ServeChain(const std::filesystem::path& dataDir, const httplib::Request& re
 }
 
 }  // namespace
+
+bool DecodeHex(std::string_view text, std::vector<uint8_t>& bytes) {
+  if (text.size() % 2 != 0) return false;
+  std::vector<uint8_t> decoded(text.size() / 2);
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    const char* pair = text.data() + 2 * i;
+    const auto [end, error] = std::from_chars(pair, pair + 2, decoded[i], 16);
+    if (error != std::errc() || end != pair + 2) return false;
+  }
+  bytes = std::move(decoded);
+  return true;
+}
 
 void AddChainService(httplib::Server& server, const std::filesystem::path& dataDir) {
   server.Post(kChainPath, [dataDir](const httplib::Request& request, httplib::Response& response) {

@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   qalv::services::AddChainService(server, dataDir);
+  qalv::services::AddVerifyService(server, dataDir);
+  qalv::services::AddHintService(server, dataDir);
+  qalv::services::AddUpdateService(server, dataDir);
   server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
     std::cerr << request.method << " " << request.path << " " << response.status << "\n";
   });

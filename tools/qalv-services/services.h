@@ -6,11 +6,17 @@
 //   update/update.exe  the reader installer
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <string_view>
+#include <vector>
 
 #include <httplib.h>
 
 namespace qalv::services {
+
+// The bytes of upper- or lower-case hex text; false when it is not hex.
+bool DecodeHex(std::string_view text, std::vector<uint8_t>& bytes);
 
 void AddChainService(httplib::Server& server, const std::filesystem::path& dataDir);
 void AddVerifyService(httplib::Server& server, const std::filesystem::path& dataDir);

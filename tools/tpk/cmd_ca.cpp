@@ -29,6 +29,17 @@ struct CaOptions {
 
 std::string Hex(const writer::Bytes& bytes) { return HexText(bytes.data(), bytes.size()); }
 
+// The password rules of the writer's default batch, and a stand-in installer,
+// so a demo can exercise every service.
+void WriteDemoServiceData(const std::filesystem::path& dir) {
+  std::filesystem::create_directories(dir / "hints");
+  std::filesystem::create_directories(dir / "update");
+  writer::WriteFileBytes((dir / "hints" / "BATCH-0001").string(),
+                         writer::ToBytes("密碼為被保險人身分證字號後四碼<br>加出生月日四碼"));
+  writer::WriteFileBytes((dir / "update" / "update.exe").string(),
+                         writer::ToBytes("MZ placeholder installer"));
+}
+
 int RunCa(const CaOptions& options) {
   writer::PkiOptions pkiOptions;
   pkiOptions.keyDir = options.keyDir;
@@ -68,6 +79,7 @@ int RunCa(const CaOptions& options) {
       const std::filesystem::path chains = std::filesystem::path(options.servicesDir) / "chains";
       std::filesystem::create_directories(chains);
       writer::WriteFileBytes((chains / chainKeyId).string(), chain);
+      WriteDemoServiceData(options.servicesDir);
       answer["servicesDir"] = options.servicesDir;
     }
     PrintJson(answer);

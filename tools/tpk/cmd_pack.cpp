@@ -1,12 +1,15 @@
 // tpk pack: a policy package from a document, a password and the signers'
 // keys, with every version-info field settable and sensible defaults for the
 // rest, so that a demo package is one command.
+#include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
 #include <json/value.h>
+#include <json/writer.h>
 
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
@@ -78,6 +81,7 @@ struct PackOptions {
   SignerPaths insurer;    // s1 and s2
   SignerPaths authority;  // s3
   bool certificatesAsBase64 = false;
+  std::string servicesDir;
 };
 
 std::string Hex(const writer::Bytes& bytes) { return HexText(bytes.data(), bytes.size()); }
@@ -88,6 +92,41 @@ writer::Identity LoadSigner(const SignerPaths& paths, const std::string& pkiDir,
   const std::string base = pkiDir + "/" + stem;
   return writer::LoadIdentity(paths.key.empty() ? base + ".key" : paths.key,
                               paths.cert.empty() ? base + ".crt" : paths.cert);
+}
+
+// The certification time as the verification service reports it,
+// "YYYY-MM-DD HH:MM:SS" (UTC); a sign time in another form stays as given.
+std::string IssueTime(const std::string& utcTime) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  char zone = 0;
+  if (utcTime.size() != 13 || std::sscanf(utcTime.c_str(), "%2d%2d%2d%2d%2d%2d%c", &year, &month,
+                                          &day, &hour, &minute, &second, &zone) != 7 ||
+      zone != 'Z') {
+    return utcTime;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d",
+                year < 90 ? 2000 + year : 1900 + year, month, day, hour, minute, second);
+  return text;
+}
+
+// Keeps the package for the verification service of a qalv-services data
+// folder, named by the SHA-256 of its bytes, with what the service cannot
+// learn from the package without the password: the digests of its document
+// (and, to answer with, the document's name and the time of issue).
+void KeepForServices(const std::string& servicesDir, const writer::PackageSpec& spec,
+                     const writer::Bytes& file) {
+  const std::filesystem::path packages = std::filesystem::path(servicesDir) / "packages";
+  std::filesystem::create_directories(packages);
+  const std::string name = Hex(writer::Sha256(file));
+  writer::WriteFileBytes((packages / (name + ".tpk")).string(), file);
+  Json::Value record(Json::objectValue);
+  record["documentSha256"] = Hex(writer::Sha256(spec.document));
+  record["documentSha1"] = Hex(writer::DigestOf(writer::Digest::kSha1, spec.document));
+  record["name"] = spec.versionInfo.fileName;
+  record["issuedAt"] = IssueTime(spec.tpkSignTime);
+  writer::WriteFileBytes((packages / (name + ".json")).string(),
+                         writer::ToBytes(Json::writeString(Json::StreamWriterBuilder(), record)));
 }
 
 // Fills the parts of the spec that come from files; false (with a message)
@@ -135,6 +174,7 @@ int RunPack(PackOptions& options) {
     tree = writer::BuildPackageTree(spec);
     file = writer::Serialize(tree);
     writer::WriteFileBytes(options.outPath, file);
+    if (!options.servicesDir.empty()) KeepForServices(options.servicesDir, spec, file);
   } catch (const std::exception& e) {
     std::cerr << "tpk pack: " << e.what() << "\n";
     return kExitFailedCheck;
@@ -156,6 +196,7 @@ int RunPack(PackOptions& options) {
   answer["snapshotDigest"] = Hex(writer::BitStringValue(tree.At("snapshotDigest")));
   answer["ipkSignTime"] = spec.ipkSignTime;
   answer["tpkSignTime"] = spec.tpkSignTime;
+  if (!options.servicesDir.empty()) answer["servicesDir"] = options.servicesDir;
   PrintJson(answer);
   return kExitOk;
 }
@@ -197,6 +238,9 @@ void AddPackCommand(CLI::App& app, int& exitCode) {
         ->transform(CLI::CheckedTransformer(writer::DigestsByName()))
         ->option_text(writer::DigestNameList() + "=sha256");
   }
+  command->add_option("--services", options->servicesDir,
+                      "Also keep the package in this qalv-services data folder for online "
+                      "verification");
   command->add_flag("--cert-base64", options->certificatesAsBase64,
                     "Store the three certificates as Base64 text instead of DER");
   command->add_option("--tpk-version", spec.tpkVersion, "Package format version")

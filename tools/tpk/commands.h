@@ -14,6 +14,8 @@ void AddPackCommand(CLI::App& app, int& exitCode);
 void AddChainCommand(CLI::App& app, int& exitCode);
 void AddCheckCertCommand(CLI::App& app, int& exitCode);
 void AddUnsealCommand(CLI::App& app, int& exitCode);
+void AddVerifyCommand(CLI::App& app, int& exitCode);
+void AddHintCommand(CLI::App& app, int& exitCode);
 
 // Exit statuses shared by every subcommand.
 inline constexpr int kExitOk = 0;

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
   tpk::AddChainCommand(app, exitCode);
   tpk::AddCheckCertCommand(app, exitCode);
   tpk::AddUnsealCommand(app, exitCode);
+  tpk::AddVerifyCommand(app, exitCode);
+  tpk::AddHintCommand(app, exitCode);
 
   try {
     app.parse(argc, argv);

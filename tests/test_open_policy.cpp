@@ -1,0 +1,318 @@
+// The opening of writer-made packages, with the CA chain already stored in the
+// work folder: every status the opening can end with, the results it leaves,
+// the files it writes, and the update offer's safety rule.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "net/sealed_storage.h"
+#include "platform/trace.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/recording_owner_window.h"
+#include "tests/support/test_support.h"
+#include "tools/writer/der_writer.h"
+#include "verify/format_local_time.h"
+#include "verify/open_policy.h"
+
+namespace qalv {
+namespace {
+
+using writer::DerNode;
+
+constexpr char kPassword[] = "test-password";
+
+// A signer of the insurer whose certificate expired yesterday.
+writer::Identity ExpiredInsurer() {
+  const writer::TestPki& pki = test::SharedPki();
+  const std::time_t now = std::time(nullptr);
+  writer::CertificateSpec spec;
+  spec.subject = "CN=QALV Expired Insurer,O=QALV Test Insurance,C=TW";
+  spec.notBefore = writer::CertTimeText(now - 400 * 86400);
+  spec.notAfter = writer::CertTimeText(now - 86400);
+  return writer::IssueCertificate(spec, pki.insurer.key, &pki.intermediate);
+}
+
+class OpenPolicyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    trace::SetLogSink({});
+    window_.password = kPassword;
+    state_.ownerWindow = &window_;
+    state_.workFolder = (dir_ / "work").string() + "/";
+    state_.readerVersion = "1.2.8.0";
+    std::filesystem::create_directories(dir_ / "work");
+    StoreChain();
+  }
+
+  // The chain of the test PKI, sealed under its key identifier, as a first
+  // opening would have fetched it.
+  void StoreChain() {
+    const writer::TestPki& pki = test::SharedPki();
+    const writer::Bytes chain = writer::ChainFile(pki);
+    const std::string name = test::Hex(pki.intermediate.key->KeyIdentifier());
+    test::Bytes sealed(chain.size() + seal::kOverhead);
+    size_t length = sealed.size();
+    ASSERT_EQ(SealBuffer(chain.data(), chain.size(), name.c_str(), sealed.data(), length), 0);
+    test::WriteFile(dir_ / "work" / name, sealed);
+  }
+
+  int32_t Open(const writer::Bytes& file) {
+    test::WriteFile(dir_ / "p.tpk", file);
+    return OpenPolicy(state_, dir_ / "p.tpk");
+  }
+
+  int32_t Open(const writer::PackageSpec& spec, const std::function<void(DerNode&)>& change = {}) {
+    DerNode tree = writer::BuildPackageTree(spec);
+    if (change) change(tree);
+    return Open(writer::Serialize(tree));
+  }
+
+  void ExpectDocument(const writer::PackageSpec& spec) {
+    ASSERT_EQ(state_.decryptState, 0);
+    ASSERT_EQ(static_cast<size_t>(state_.pdfLength), spec.document.size());
+    EXPECT_TRUE(std::equal(spec.document.begin(), spec.document.end(), state_.pdfData.data()));
+  }
+
+  test::TempDir dir_;
+  test::RecordingOwnerWindow window_;
+  PolicyState state_;
+};
+
+TEST_F(OpenPolicyTest, GenuinePackagePassesEveryCheck) {
+  const writer::PackageSpec& spec = test::SharedPackageSpec();
+  EXPECT_EQ(Open(spec), 0);
+  EXPECT_EQ(state_.statusText, "");
+  for (int32_t result : {state_.parseResult, state_.s3SignResult, state_.s2SignResult,
+                         state_.s1SignResult, state_.s3CertResult, state_.s2CertResult,
+                         state_.s1CertResult}) {
+    EXPECT_EQ(result, 0);
+  }
+  EXPECT_EQ(state_.s1DigestId, 11);
+  ExpectDocument(spec);
+  EXPECT_TRUE(window_.messages.empty());
+  ASSERT_EQ(window_.passwordRequests.size(), 1u);
+  EXPECT_EQ(window_.passwordRequests[0],
+            spec.versionInfo.certChainUrl + "|" + spec.versionInfo.batchNumber);
+
+  // The version information, and the seven images in the work folder.
+  EXPECT_EQ(state_.memo, spec.versionInfo.memo);
+  EXPECT_EQ(state_.accountName, spec.versionInfo.accountName);
+  EXPECT_EQ(state_.winVersion, spec.versionInfo.win.version);
+  const std::pair<const std::string&, const writer::Bytes&> images[] = {
+      {state_.tpkTrustSealPath, spec.versionInfo.tpkTrustSeal},
+      {state_.tpkMistrustSealPath, spec.versionInfo.tpkMistrustSeal},
+      {state_.ipkTrustSealPath, spec.versionInfo.ipkTrustSeal},
+      {state_.ipkMistrustSealPath, spec.versionInfo.ipkMistrustSeal},
+      {state_.onlineTrustSealPath, spec.versionInfo.onlineTrustSeal},
+      {state_.onlineMistrustSealPath, spec.versionInfo.onlineMistrustSeal},
+      {state_.snapshotPath, spec.snapshot}};
+  for (const auto& [path, bytes] : images) {
+    EXPECT_EQ(path.substr(0, state_.workFolder.size()), state_.workFolder);
+    EXPECT_EQ(test::ReadFile(path), bytes) << path;
+  }
+  EXPECT_EQ(state_.snapshotPath, state_.workFolder + "SNS");
+}
+
+TEST_F(OpenPolicyTest, Sha1ContentSignatureIsRecognised) {
+  writer::PackageSpec spec = test::SharedPackageSpec();
+  spec.s1.digest = writer::Digest::kSha1;
+  EXPECT_EQ(Open(spec), 0);
+  EXPECT_EQ(state_.s1DigestId, 5);
+}
+
+// One row per way a package can fail: how it is made, and what the opening
+// must leave.
+struct Outcome {
+  const char* name;
+  std::function<void(writer::PackageSpec&)> spec;
+  std::function<void(DerNode&)> change;
+  int32_t status;
+  const char* text;
+  int32_t decryptState;
+  std::function<void(const PolicyState&)> also;
+};
+
+void Flip(DerNode& node) {
+  writer::Bytes value = writer::BitStringValue(node);
+  value[value.size() / 2] ^= 0x01;
+  writer::SetBitStringValue(node, value);
+}
+
+class OpenPolicyOutcomeTest : public OpenPolicyTest, public testing::WithParamInterface<Outcome> {};
+
+TEST_P(OpenPolicyOutcomeTest, EndsAsDescribed) {
+  const Outcome& c = GetParam();
+  writer::PackageSpec spec = test::SharedPackageSpec();
+  if (c.spec) c.spec(spec);
+  EXPECT_EQ(Open(spec, c.change), c.status);
+  EXPECT_EQ(state_.statusCode, c.status);
+  EXPECT_EQ(state_.statusText, c.text);
+  EXPECT_EQ(state_.decryptState, c.decryptState);
+  if (c.also) c.also(state_);
+}
+
+const Outcome kOutcomes[] = {
+    {"CipherAltered", {}, [](DerNode& t) { Flip(t.At("cipher")); }, 1007, "密文被修改", -1,
+     [](const PolicyState& s) {
+       EXPECT_EQ(s.s3SignResult, 1007);
+       EXPECT_EQ(s.s2SignResult, 0);
+     }},
+    {"SnapshotAltered", {}, [](DerNode& t) { Flip(t.At("snapshot")); }, 1008, "截圖被修改", 0,
+     [](const PolicyState& s) { EXPECT_EQ(s.s3SignResult, 1008); }},
+    {"SnapshotDigestShort", {},
+     [](DerNode& t) {
+       writer::Bytes digest = writer::BitStringValue(t.At("snapshotDigest"));
+       digest.pop_back();
+       writer::SetBitStringValue(t.At("snapshotDigest"), digest);
+       writer::Resign(t, test::SharedPackageSpec());
+     },
+     1008, "截圖被修改", 0, {}},
+    {"SnapshotDigestWithExtraBytes", {},
+     [](DerNode& t) {
+       writer::Bytes digest = writer::BitStringValue(t.At("snapshotDigest"));
+       digest.push_back(0xEE);
+       writer::SetBitStringValue(t.At("snapshotDigest"), digest);
+       writer::Resign(t, test::SharedPackageSpec());
+     },
+     0, "", 0, {}},
+    {"S2SignatureBad", {}, [](DerNode& t) { Flip(t.At("s2Signature")); }, 1006, "簽章有問題", -1,
+     [](const PolicyState& s) { EXPECT_NE(s.s2SignResult, 0); }},
+    {"S3SignatureBad", {}, [](DerNode& t) { Flip(t.At("s3Signature")); }, 1005, "簽章有問題", 0,
+     [](const PolicyState& s) { EXPECT_NE(s.s3SignResult, 0); }},
+    {"S1SignatureBad", {},
+     [](DerNode& t) {
+       Flip(t.At("s1Signature"));
+       writer::Resign(t, test::SharedPackageSpec());
+     },
+     1009, "簽章有問題", 0, [](const PolicyState& s) { EXPECT_NE(s.s1SignResult, 0); }},
+    {"ExpiredSigner",
+     [](writer::PackageSpec& s) {
+       s.s1.signer = ExpiredInsurer();
+       s.s2.signer = s.s1.signer;
+     },
+     {}, 0, "", 0,
+     [](const PolicyState& s) {
+       EXPECT_EQ(s.s1CertResult, 0);
+       EXPECT_EQ(s.s2CertResult, 0);
+     }},
+    {"SignerFromAnotherPki",
+     [](writer::PackageSpec& s) {
+       writer::CertificateSpec self;
+       self.subject = "CN=Somebody Else,C=TW";
+       self.notBefore = writer::CertTimeText(std::time(nullptr) - 86400);
+       self.notAfter = writer::CertTimeText(std::time(nullptr) + 86400 * 30);
+       s.s3.signer = writer::IssueCertificate(self, test::SharedPki().authority.key,
+                                              &test::SharedPki().authority);
+     },
+     {}, 1016, "憑證驗證不合格", 0,
+     [](const PolicyState& s) {
+       EXPECT_NE(s.s3CertResult, 0);
+       EXPECT_EQ(s.s3SignResult, 0);
+     }},
+    {"NotForThisPlatform", [](writer::PackageSpec& s) { s.versionInfo.win.support = 0; }, {},
+     1001, "", -1,
+     [](const PolicyState& s) {
+       EXPECT_EQ(s.memo, test::SharedPackageSpec().versionInfo.memo);
+       EXPECT_EQ(s.tpkTrustSealPath, "") << "no seal file before the password";
+     }},
+    {"Malformed", {}, [](DerNode& t) { t.At("cipher").tag = 0x04; }, 1004,
+     "電子保單資料格式錯誤", -1, [](const PolicyState& s) { EXPECT_EQ(s.parseResult, 22); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, OpenPolicyOutcomeTest, testing::ValuesIn(kOutcomes),
+                         [](const testing::TestParamInfo<Outcome>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(OpenPolicyTest, WrongPasswordIsADecryptionFailure) {
+  window_.password = "not-the-password";
+  const int32_t status = Open(test::SharedPackageSpec());
+  // The padding and marker checks decide; any of their codes means a wrong
+  // password to the page.
+  EXPECT_TRUE(status == 2004 || status == 2005 || status == 2006) << status;
+  EXPECT_EQ(state_.statusText, "解密驗證錯誤");
+  EXPECT_EQ(state_.decryptState, -1);
+  EXPECT_EQ(state_.s1SignResult, -1);
+  EXPECT_EQ(state_.s2SignResult, 0);
+}
+
+TEST_F(OpenPolicyTest, NotForThisPlatformSaysSoBeforeAnyPassword) {
+  writer::PackageSpec spec = test::SharedPackageSpec();
+  spec.versionInfo.win.support = 0;
+  EXPECT_EQ(Open(spec), 1001);
+  ASSERT_EQ(window_.messages.size(), 1u);
+  EXPECT_EQ(window_.messages[0].caption, "資訊");
+  EXPECT_EQ(window_.messages[0].text, "此檔案不支援在windows平台開啟");
+  EXPECT_TRUE(window_.passwordRequests.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "work" / "TTS"));
+}
+
+TEST_F(OpenPolicyTest, CancelledPasswordStops) {
+  window_.password.reset();
+  EXPECT_EQ(Open(test::SharedPackageSpec()), 1002);
+  EXPECT_EQ(state_.statusText, "");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "work" / "TTS"));
+}
+
+TEST_F(OpenPolicyTest, UnreadableFile) {
+  EXPECT_EQ(OpenPolicy(state_, dir_ / "missing.tpk"), 1003);
+  EXPECT_EQ(state_.statusText, "讀取電子保單資料錯誤");
+  EXPECT_EQ(state_.parseResult, -1);
+}
+
+TEST_F(OpenPolicyTest, EarlierDocumentStaysButIsNoLongerCurrent) {
+  const writer::PackageSpec& spec = test::SharedPackageSpec();
+  ASSERT_EQ(Open(spec), 0);
+  window_.password.reset();
+  EXPECT_EQ(Open(spec), 1002);
+  EXPECT_EQ(state_.decryptState, -1);
+  EXPECT_EQ(static_cast<size_t>(state_.pdfLength), spec.document.size());
+}
+
+TEST_F(OpenPolicyTest, UpdateIsOfferedOnlyForANewerVersionText) {
+  const struct {
+    const char* version;
+    bool offered;
+  } rows[] = {{"1.2.9.0", true}, {"1.3", true}, {"1.2.8.0.1", true},
+              {"1.2.10.0", false}, {"1.2.8.0", false}, {"", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.version);
+    window_.messages.clear();
+    writer::PackageSpec spec = test::SharedPackageSpec();
+    spec.versionInfo.win.version = row.version;
+    EXPECT_EQ(Open(spec), 0) << "declining the offer opens the package as usual";
+    const bool asked = !window_.messages.empty() && window_.messages[0].caption == "更新資訊";
+    EXPECT_EQ(asked, row.offered);
+  }
+}
+
+TEST_F(OpenPolicyTest, UnverifiedPackageNeverOffersAnUpdate) {
+  writer::PackageSpec spec = test::SharedPackageSpec();
+  spec.versionInfo.win.version = "9.9.9.9";
+  EXPECT_EQ(Open(spec, [](DerNode& t) { Flip(t.At("s3Signature")); }), 1005);
+  EXPECT_TRUE(window_.messages.empty());
+  EXPECT_TRUE(window_.opened.empty());
+}
+
+TEST(FormatLocalTime, ConvertsToTheMachinesZone) {
+  ASSERT_EQ(setenv("TZ", "UTC-8", 1), 0);
+  tzset();
+  test::RecordingOwnerWindow window;
+  EXPECT_EQ(FormatLocalTime({2026, 12, 31, 20, 5, 9}, &window), "2027/01/01 04:05:09");
+  EXPECT_EQ(FormatLocalTime({2000, 2, 29, 0, 0, 0}, &window), "2000/02/29 08:00:00");
+  EXPECT_TRUE(window.messages.empty());
+
+  EXPECT_EQ(FormatLocalTime({2026, 2, 30, 0, 0, 0}, &window), "");
+  EXPECT_EQ(FormatLocalTime({2026, 13, 1, 0, 0, 0}, &window), "");
+  ASSERT_EQ(window.messages.size(), 2u);
+  EXPECT_EQ(window.messages[0].caption, "時區轉換錯誤");
+  EXPECT_FALSE(window.messages[0].owned);
+  unsetenv("TZ");
+  tzset();
+}
+
+}  // namespace
+}  // namespace qalv
