@@ -1,0 +1,197 @@
+// `tpk verify` and `tpk hint` end to end, as a test bench uses them: packages
+// from `tpk pack`, the authority's services from `qalv-services` on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <mbedtls/sha256.h>
+
+#include <string>
+
+#include "tests/support/local_server.h"
+#include "tests/support/test_support.h"
+
+namespace qalv {
+namespace {
+
+using test::ShellQuote;
+
+constexpr char kPassword[] = "demo-password";
+
+// One PKI, one running qalv-services and one document for the whole suite.
+class TpkVerifyTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir;
+    const std::string keys = (test::TestDataDir() / "keys-pki").string();
+    ASSERT_EQ(test::RunTpk("ca --out " + Quoted("pki") + " --keys " + ShellQuote(keys) +
+                           " --services " + Quoted("services"))
+                  .exitCode,
+              0);
+    services_ = new test::BackgroundProcess({test::ServicesPath(), "--data", Path("services"),
+                                             "--listen", "127.0.0.1:0"},
+                                            Path("services.log"));
+    document_ = "%PDF-1.4 a policy document for the test bench";
+    test::WriteFile(Path("doc.pdf"), document_);
+  }
+  static void TearDownTestSuite() {
+    delete services_;
+    delete dir_;
+  }
+
+  static std::string Path(const std::string& name) { return (*dir_ / name).string(); }
+  static std::string Quoted(const std::string& name) { return ShellQuote(Path(name)); }
+  static std::string ServiceUrl(const std::string& path) { return services_->firstLine() + path; }
+
+  // A package packed with `options`, kept by the services for online checks.
+  std::string Pack(const std::string& name, const std::string& options = "",
+                   const std::string& chainUrl = ServiceUrl("/acquvSrv/caChain")) {
+    const test::TpkAnswer packed = test::RunTpk(
+        "pack --out " + Quoted(name) + " --document " + Quoted("doc.pdf") + " --password " +
+        kPassword + " --pki " + Quoted("pki") + " --services " + Quoted("services") +
+        " --cert-chain-url " + ShellQuote(chainUrl) + " --win-update " +
+        ShellQuote(ServiceUrl("/acquvSrv/update")) + " " + options);
+    EXPECT_EQ(packed.exitCode, 0) << packed.err;
+    return Quoted(name);
+  }
+
+  test::TpkAnswer Verify(const std::string& package, const std::string& options) {
+    return test::RunTpk("verify " + package + " --work-dir " + Quoted("work") + " " + options);
+  }
+
+  static test::TempDir* dir_;
+  static test::BackgroundProcess* services_;
+  static std::string document_;
+};
+
+test::TempDir* TpkVerifyTest::dir_ = nullptr;
+test::BackgroundProcess* TpkVerifyTest::services_ = nullptr;
+std::string TpkVerifyTest::document_;
+
+std::string Sha256Hex(const std::string& bytes) {
+  test::Bytes digest(32);
+  mbedtls_sha256_ret(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), digest.data(), 0);
+  return test::Hex(digest);
+}
+
+TEST_F(TpkVerifyTest, GenuinePackagePassesAndIsConfirmedOnline) {
+  const std::string package = Pack("genuine.tpk");
+  const test::TpkAnswer answer = Verify(
+      package, std::string("--password ") + kPassword + " --online --extract-pdf " + Quoted("out.pdf"));
+  ASSERT_EQ(answer.exitCode, 0) << answer.out << answer.err;
+  const Json::Value& json = answer.json;
+  EXPECT_EQ(json["statusCode"].asInt(), 0);
+  for (const char* field : {"parseResult", "s1SignResult", "s2SignResult", "s3SignResult",
+                            "s1CertResult", "s2CertResult", "s3CertResult", "decryptState"}) {
+    EXPECT_EQ(json[field].asInt(), 0) << field;
+  }
+  EXPECT_EQ(json["s1DigestId"].asInt(), 11);
+  EXPECT_EQ(json["pdfLength"].asUInt64(), document_.size());
+  EXPECT_EQ(json["pdfSha256"].asString(), Sha256Hex(document_));
+  EXPECT_EQ(json["snapshotPath"].asString(), Path("work") + "/SNS");
+  EXPECT_EQ(json["messages"].size(), 0u);
+  const test::Bytes extracted = test::ReadFile(Path("out.pdf"));
+  EXPECT_EQ(std::string(extracted.begin(), extracted.end()), document_);
+
+  const Json::Value& online = json["online"];
+  EXPECT_EQ(online["result"].asInt(), 0) << online["statusText"].asString();
+  EXPECT_NE(online["onlineResponse"].asString().find("\"0000\""), std::string::npos)
+      << online["onlineResponse"].asString();
+}
+
+TEST_F(TpkVerifyTest, PasswordFromAFileWithoutItsLineEnd) {
+  const std::string package = Pack("sha1.tpk", "--s1-digest sha1");
+  test::WriteFile(Path("password.txt"), std::string(kPassword) + "\n");
+  const test::TpkAnswer answer = Verify(package, "--password-file " + Quoted("password.txt"));
+  EXPECT_EQ(answer.exitCode, 0) << answer.out;
+  EXPECT_EQ(answer.json["s1DigestId"].asInt(), 5);
+}
+
+TEST_F(TpkVerifyTest, RefusalsEndWithTheirStatus) {
+  const std::string package = Pack("plain.tpk");
+  const test::TpkAnswer noPassword = Verify(package, "");
+  EXPECT_EQ(noPassword.exitCode, 1);
+  EXPECT_EQ(noPassword.json["statusCode"].asInt(), 1002);
+
+  const test::TpkAnswer wrong = Verify(package, "--password wrong");
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_GT(wrong.json["statusCode"].asInt(), 2000);
+  EXPECT_EQ(wrong.json["decryptState"].asInt(), -1);
+  EXPECT_FALSE(wrong.json.isMember("pdfSha256"));
+
+  const test::TpkAnswer missing = Verify(Quoted("missing.tpk"), "--password x");
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.json["statusCode"].asInt(), 1003);
+  EXPECT_EQ(missing.json["statusText"].asString(), "讀取電子保單資料錯誤");
+
+  const std::string other = Pack("other-platform.tpk", "--win-support 0");
+  const test::TpkAnswer platform = Verify(other, std::string("--password ") + kPassword);
+  EXPECT_EQ(platform.json["statusCode"].asInt(), 1001);
+  ASSERT_EQ(platform.json["messages"].size(), 1u);
+  EXPECT_EQ(platform.json["messages"][0]["caption"].asString(), "資訊");
+  EXPECT_EQ(platform.json["messages"][0]["text"].asString(), "此檔案不支援在windows平台開啟");
+  EXPECT_EQ(platform.json["messages"][0]["answer"].asString(), "ok");
+}
+
+TEST_F(TpkVerifyTest, UpdateOfferIsRecordedAndNeverStartsAProgram) {
+  const std::string package = Pack("newer.tpk", "--win-version 1.2.9.0");
+  const test::TpkAnswer declined = Verify(package, std::string("--password ") + kPassword);
+  EXPECT_EQ(declined.json["statusCode"].asInt(), 0);
+  ASSERT_EQ(declined.json["messages"].size(), 1u);
+  EXPECT_EQ(declined.json["messages"][0]["caption"].asString(), "更新資訊");
+  EXPECT_EQ(declined.json["messages"][0]["answer"].asString(), "cancel");
+
+  const test::TpkAnswer accepted =
+      Verify(package, std::string("--password ") + kPassword + " --accept-update");
+  EXPECT_EQ(accepted.json["statusCode"].asInt(), 0) << "the installer is fetched, not started";
+  ASSERT_EQ(accepted.json["messages"].size(), 2u) << accepted.out;
+  EXPECT_EQ(accepted.json["messages"][1]["text"].asString(),
+            "找不到程式開啟URL，請確定預設瀏覽器是否設定");
+  EXPECT_TRUE(std::filesystem::exists(Path("work") + "/update.exe"));
+
+  const std::string older = Pack("older-numbering.tpk", "--win-version 1.2.10.0");
+  EXPECT_EQ(Verify(older, std::string("--password ") + kPassword).json["messages"].size(), 0u);
+}
+
+TEST_F(TpkVerifyTest, OnlineFailuresSayWhy) {
+  test::LocalServer nothing;  // answers 404 to everything
+  nothing.Start();
+  const std::string lost = Pack("lost.tpk", "", nothing.Url("/acquvSrv/caChain"));
+  const test::TpkAnswer notFound =
+      Verify(lost, std::string("--password ") + kPassword + " --online");
+  EXPECT_EQ(notFound.json["online"]["result"].asInt(), -1);
+  EXPECT_EQ(notFound.json["online"]["statusText"].asString(), "連線失敗,無法驗證");
+
+  const std::string url = nothing.Url("/acquvSrv/caChain");
+  nothing.Stop();
+  const std::string unreachable = Pack("unreachable.tpk", "", url);
+  const test::TpkAnswer down =
+      Verify(unreachable, std::string("--password ") + kPassword + " --online");
+  EXPECT_EQ(down.json["online"]["statusText"].asString(), "連線失敗,無法驗證");
+
+  const test::TpkAnswer undecrypted = Verify(unreachable, "--online");
+  EXPECT_EQ(undecrypted.json["online"]["statusText"].asString(), "保單未正確開啟");
+  EXPECT_EQ(undecrypted.json["statusCode"].asInt(), 1002) << "the opening's own status";
+}
+
+TEST_F(TpkVerifyTest, HintAsThePromptShowsIt) {
+  const test::TpkAnswer rules = test::RunTpk(
+      "hint --url " + ShellQuote(ServiceUrl("/acquvSrv/caChain")) + " --batch BATCH-0001");
+  EXPECT_EQ(rules.exitCode, 0);
+  EXPECT_EQ(rules.json["text"].asString().rfind("密碼提示原則如下：<div style='height:59px; overflow:auto'>", 0),
+            0u)
+      << rules.out;
+
+  test::LocalServer nothing;
+  nothing.Start();
+  const test::TpkAnswer notFound =
+      test::RunTpk("hint --url " + ShellQuote(nothing.Url("/")) + " --batch B");
+  EXPECT_EQ(notFound.json["text"].asString(),
+            "目前偵測不到網路，請在網路連線狀態下再次嘗試。連線失敗(StatusCode=404)");
+  const std::string url = nothing.Url("/");
+  nothing.Stop();
+  const test::TpkAnswer down = test::RunTpk("hint --url " + ShellQuote(url) + " --batch B");
+  EXPECT_EQ(down.json["text"].asString().rfind("目前偵測不到網路，請在網路連線狀態下再次嘗試。", 0), 0u);
+  EXPECT_EQ(down.exitCode, 0);
+}
+
+}  // namespace
+}  // namespace qalv
