@@ -123,10 +123,7 @@ int32_t Update(PolicyState& state, const std::string& url, const uint8_t* keyId,
   const HttpReply reply = HttpExchange(request);
   if (!ReportOutcome(state, reply)) return 0;
 
-  // A zero byte in the reply ends its text.
-  const auto* text = reinterpret_cast<const char*>(reply.data.data());
-  const std::string_view replyText(text, text ? strnlen(text, static_cast<size_t>(reply.length)) : 0);
-  return StoreChain(state, replyText, authenticator.aki);
+  return StoreChain(state, ReplyText(reply), authenticator.aki);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -352,6 +353,11 @@ HttpReply HttpExchange(const HttpRequest& request) {
   curl_off_t requestStarted = 0;
   curl_easy_getinfo(easy.get(), CURLINFO_PRETRANSFER_TIME_T, &requestStarted);
   return Conclude(result, requestStarted != 0, transfer, errorText, request.cutBodyIsComplete);
+}
+
+std::string_view ReplyText(const HttpReply& reply) {
+  const auto* text = reinterpret_cast<const char*>(reply.data.data());
+  return {text, text != nullptr ? strnlen(text, static_cast<size_t>(reply.length)) : 0};
 }
 
 }  // namespace qalv

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/secure_buffer.h"
 
@@ -38,5 +39,8 @@ struct HttpReply {
 };
 
 [[nodiscard]] HttpReply HttpExchange(const HttpRequest& request);
+
+// The reply's body as text: a zero byte in it ends the text.
+std::string_view ReplyText(const HttpReply& reply);
 
 }  // namespace qalv

@@ -80,12 +80,9 @@ int32_t Request(PolicyState& state, const std::filesystem::path& packagePath) {
     }
   }
 
-  // A zero byte in the reply ends its text; ill-formed UTF-8 shows as U+FFFD.
-  const uint8_t* body = reply.data.data();
-  const size_t length = body != nullptr ? strnlen(reinterpret_cast<const char*>(body),
-                                                  static_cast<size_t>(reply.length))
-                                        : 0;
-  state.onlineResponse = Utf8Text({body, length});
+  // Ill-formed UTF-8 shows as U+FFFD.
+  const std::string_view text = ReplyText(reply);
+  state.onlineResponse = Utf8Text({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
   return 0;
 }
 

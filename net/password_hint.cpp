@@ -114,9 +114,7 @@ std::string Query(const std::string& serviceAddress, const std::string& batchNum
       break;
   }
   if (reply.length == 0) return kNoData;
-  // A zero byte in the reply ends its text.
-  const auto* text = reinterpret_cast<const char*>(reply.data.data());
-  return HintFromReply({text, strnlen(text, static_cast<size_t>(reply.length))});
+  return HintFromReply(ReplyText(reply));
 }
 
 }  // namespace
