@@ -8,7 +8,8 @@
 //
 // Modes the driver runs in its own child processes:
 //   --prepare DIR MIB,...      the stored chain, and per size a package and its cipher
-//   --open-only FILE WORKDIR   one opening and nothing else, for its peak memory
+//   --open-only FILE WORKDIR   one opening and nothing else; its wall-clock and CPU
+//                              time in ms on standard output
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -302,7 +303,10 @@ std::optional<Cost> OpenSslCli(const SizeFiles& files, const std::string& keyHex
   Cost total;
   for (size_t i = 0; i < commands.size(); ++i) {
     const std::optional<Cost> cost = RunCommand(commands[i], outs[i]);
-    if (!cost) return std::nullopt;
+    if (!cost) {
+      std::fprintf(stderr, "openssl %s failed\n", commands[i][1].c_str());
+      return std::nullopt;
+    }
     total.wall += cost->wall;
     total.cpu += cost->cpu;
   }
@@ -380,6 +384,8 @@ bool FirstOpenings(const fs::path& dir, int runs, SizeRow& row) {
     Cost cost;
     if (!child || child->exitCode != 0 ||
         std::sscanf(child->output.c_str(), "%lf %lf", &cost.wall, &cost.cpu) != 2) {
+      std::fprintf(stderr, "the opening of %s in a child process failed\n",
+                   files.package.c_str());
       return false;
     }
     if (run == 0) continue;
