@@ -1,5 +1,9 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -34,11 +38,21 @@ int32_t ReadWholeFile(const std::filesystem::path& path, SecureBuffer& bytes) {
 }
 
 int32_t WriteWholeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t length) {
-  File file(std::fopen(path.c_str(), "wb"));
-  if (!file) return file_io::kFailed;
-  if (length != 0 && std::fwrite(bytes, 1, length, file.get()) != length) return file_io::kFailed;
-  if (std::fclose(file.release()) != 0) return file_io::kFailed;
-  return 0;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return file_io::kFailed;
+  // Written over and then cut to length, not truncated first: truncating a
+  // file whose blocks are on disk waits for the file system, and the seals
+  // are rewritten on every opening.
+  bool ok = true;
+  for (size_t done = 0; ok && done < length;) {
+    const ssize_t written = write(fd, bytes + done, length - done);
+    if (written < 0 && errno == EINTR) continue;
+    ok = written > 0;
+    if (ok) done += static_cast<size_t>(written);
+  }
+  ok = ok && ftruncate(fd, static_cast<off_t>(length)) == 0;
+  ok = close(fd) == 0 && ok;
+  return ok ? 0 : file_io::kFailed;
 }
 
 }  // namespace qalv

@@ -2,6 +2,7 @@
 // dump format that trace readers rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ TEST(WriteWholeFile, WritesEveryByteOrFails) {
   const Bytes content{1, 2, 3};
   ASSERT_EQ(WriteWholeFile(dir / "out", content.data(), content.size()), 0);
   EXPECT_EQ(test::ReadFile(dir / "out"), content);
+  const Bytes shorter{9};
+  ASSERT_EQ(WriteWholeFile(dir / "out", shorter.data(), shorter.size()), 0);
+  EXPECT_EQ(test::ReadFile(dir / "out"), shorter) << "a longer old file leaves no tail";
+  ASSERT_EQ(WriteWholeFile(dir / "out", nullptr, 0), 0);
+  EXPECT_TRUE(test::ReadFile(dir / "out").empty());
   EXPECT_EQ(WriteWholeFile(dir / "no-such-folder" / "out", content.data(), content.size()),
             file_io::kFailed);
 }
@@ -68,6 +74,16 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"Neither", {'a', 0xFF, 'b'}, "a\xEF\xBF\xBD" "b"},
         TextCase{"Empty", {}, ""}),
     [](const testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
+
+TEST(SecureBuffer, LargeAndSmallBlocksStartZeroed) {
+  for (const size_t size : {size_t{1}, size_t{4096}, size_t{3} << 20}) {
+    SecureBuffer buffer;
+    ASSERT_TRUE(buffer.Allocate(size));
+    ASSERT_EQ(buffer.size(), size);
+    EXPECT_TRUE(std::all_of(buffer.data(), buffer.data() + size, [](uint8_t b) { return b == 0; }));
+    buffer.data()[size - 1] = 0xAA;  // the whole block is writable
+  }
+}
 
 TEST(IsValidUtf8, RefusesIllFormedSequences) {
   EXPECT_TRUE(IsValidUtf8(Of("\xF0\x9F\x98\x80")));
