@@ -1,5 +1,5 @@
 // Writer-made fixtures shared by the test programs: one test PKI from the
-// committed keys, and the default package specification signed by it.
+// committed keys, and the default PackageSpec signed by it.
 #pragma once
 
 #include "tools/writer/package_writer.h"

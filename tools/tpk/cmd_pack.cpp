@@ -129,7 +129,7 @@ void KeepForServices(const std::string& servicesDir, const writer::PackageSpec& 
                          writer::ToBytes(Json::writeString(Json::StreamWriterBuilder(), record)));
 }
 
-// Fills the parts of the spec that come from files; false (with a message)
+// Fills the parts of the PackageSpec that come from files; false (with a message)
 // when one cannot be read.
 bool LoadInputs(PackOptions& options) {
   writer::PackageSpec& spec = options.spec;
