@@ -44,20 +44,9 @@ class OpenPolicyTest : public testing::Test {
     state_.workFolder = (dir_ / "work").string() + "/";
     state_.readerVersion = "1.2.8.0";
     std::filesystem::create_directories(dir_ / "work");
-    StoreChain();
+    test::StoreSealedChain(dir_ / "work");
   }
 
-  // The chain of the test PKI, sealed under its key identifier, as a first
-  // opening would have fetched it.
-  void StoreChain() {
-    const writer::TestPki& pki = test::SharedPki();
-    const writer::Bytes chain = writer::ChainFile(pki);
-    const std::string name = test::Hex(pki.intermediate.key->KeyIdentifier());
-    test::Bytes sealed(chain.size() + seal::kOverhead);
-    size_t length = sealed.size();
-    ASSERT_EQ(SealBuffer(chain.data(), chain.size(), name.c_str(), sealed.data(), length), 0);
-    test::WriteFile(dir_ / "work" / name, sealed);
-  }
 
   int32_t Open(const writer::Bytes& file) {
     test::WriteFile(dir_ / "p.tpk", file);

@@ -1,5 +1,8 @@
 #include "tests/support/fixtures.h"
 
+#include <gtest/gtest.h>
+
+#include "net/sealed_storage.h"
 #include "tests/support/test_support.h"
 
 namespace qalv::test {
@@ -13,6 +16,19 @@ const writer::TestPki& SharedPki() {
 const writer::PackageSpec& SharedPackageSpec() {
   static const writer::PackageSpec spec = writer::DefaultPackageSpec(SharedPki());
   return spec;
+}
+
+void StoreSealedChain(const std::filesystem::path& workFolder, const writer::RsaKey& issuerKey,
+                      const writer::Bytes& chain) {
+  const std::string name = Hex(issuerKey.KeyIdentifier());
+  Bytes sealed(chain.size() + seal::kOverhead);
+  size_t length = sealed.size();
+  ASSERT_EQ(SealBuffer(chain.data(), chain.size(), name.c_str(), sealed.data(), length), 0);
+  WriteFile(workFolder / name, sealed);
+}
+
+void StoreSealedChain(const std::filesystem::path& workFolder) {
+  StoreSealedChain(workFolder, *SharedPki().intermediate.key, writer::ChainFile(SharedPki()));
 }
 
 }  // namespace qalv::test

@@ -2,6 +2,8 @@
 // committed keys, and the default PackageSpec signed by it.
 #pragma once
 
+#include <filesystem>
+
 #include "tools/writer/package_writer.h"
 #include "tools/writer/test_pki.h"
 
@@ -9,5 +11,11 @@ namespace qalv::test {
 
 const writer::TestPki& SharedPki();
 const writer::PackageSpec& SharedPackageSpec();
+
+// Stores `chain` in the work folder sealed under `issuerKey`'s identifier, as
+// a first opening would have fetched it; by default the shared PKI's chain.
+void StoreSealedChain(const std::filesystem::path& workFolder, const writer::RsaKey& issuerKey,
+                      const writer::Bytes& chain);
+void StoreSealedChain(const std::filesystem::path& workFolder);
 
 }  // namespace qalv::test

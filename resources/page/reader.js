@@ -1,0 +1,390 @@
+// The reader page's own behaviour: buttons, the busy mask, folding, the
+// recent-documents menu, seal sizing and the online verification answer.
+// Classic script: the page's handlers call these functions by name.
+
+var overMenu = false;
+
+// Set while a call to the reader is under way: the mask hides the buttons from
+// the mouse but not from the keyboard, and the reader takes one call at a time.
+var working = false;
+
+var HELP_URL = 'https://www.qalv.com.tw/quv/help.htm';
+var POSTFIX_TEXT = '以上保單查詢結果由保險公司所提供,如您對資訊內容有疑慮,請洽詢您所屬保險公司';
+
+function byId(id) {
+  return document.getElementById(id);
+}
+
+function windowHeight() {
+  return window.innerHeight !== undefined ? window.innerHeight : document.documentElement.clientHeight;
+}
+
+function setScrollHeight() {
+  byId('verifyScroll').style.height = Math.max(0, windowHeight() - 74) + 'px';
+}
+
+function setPreviewHeight() {
+  byId('preview').style.height = Math.max(0, windowHeight() - 180) + 'px';
+}
+
+function showMask(shown) {
+  byId('mask').style.display = shown ? '' : 'none';
+}
+
+// Runs one call to the reader under the busy mask; a call made while another
+// is under way is dropped.
+async function busy(work) {
+  if (working) return;
+  working = true;
+  showMask(true);
+  try {
+    await work();
+  } finally {
+    working = false;
+    showMask(false);
+  }
+}
+
+function menuItemOf(node) {
+  var menuPad = byId('menuPad');
+  while (node && node.parentNode !== menuPad) node = node.parentNode;
+  return node && node.nodeType === Node.ELEMENT_NODE ? node : null;
+}
+
+// Menu items arrive sanitized, without their inline handlers, so the menu
+// dispatches for them.
+function listenToMenu() {
+  var menuPad = byId('menuPad');
+  menuPad.addEventListener('click', function (event) {
+    var item = menuItemOf(event.target);
+    if (item) openRecently(item);
+  });
+  menuPad.addEventListener('mouseover', function (event) {
+    var item = menuItemOf(event.target);
+    if (item) itemOver(item);
+  });
+  menuPad.addEventListener('mouseout', function (event) {
+    var item = menuItemOf(event.target);
+    if (item) itemOut(item);
+  });
+}
+
+function init() {
+  setScrollHeight();
+  setPreviewHeight();
+  window.addEventListener('resize', function () {
+    setScrollHeight();
+    setPreviewHeight();
+  });
+  listenToMenu();
+  // Seal pictures may finish loading after the call that set them returned.
+  byId('ipkseal').addEventListener('load', zoomSeal);
+  byId('tpkseal').addEventListener('load', zoomSeal);
+  return busy(async function () {
+    await window.external.JsInit();
+    zoomSeal();
+  });
+}
+
+async function showPDF() {
+  // Before a document was decrypted the snapshot has no picture; an empty
+  // source resolves to the page itself.
+  var snapshot = byId('snapshot');
+  if (!snapshot.getAttribute('src') || snapshot.src.substring(0, 3) === 'res') return;
+  await window.external.JsShowPdf();
+}
+
+function openTpk() {
+  return busy(async function () {
+    await window.external.JsOpenTpk();
+    zoomSeal();
+  });
+}
+
+function hideMenu() {
+  byId('menuPad').style.display = 'none';
+  // The pointer leaves a hidden menu without a leave event.
+  overMenu = false;
+}
+
+function openRecently(item) {
+  hideMenu();
+  return busy(async function () {
+    await window.external.JsOpenRecently(item.innerHTML);
+    zoomSeal();
+  });
+}
+
+function copyTpk() {
+  return busy(async function () {
+    await window.external.JsCopyTpk();
+  });
+}
+
+function onlineVerify() {
+  // The first click only shows the mask, so that it is painted before the
+  // long verification starts.
+  if (byId('mask').style.display === 'none') {
+    showMask(true);
+    setTimeout(onlineVerify, 30);
+    return;
+  }
+  return busy(async function () {
+    if (await window.external.JsOnlineVerify()) showOnlineVerify();
+  });
+}
+
+function onlineQA() {
+  window.open(HELP_URL, '_blank');
+}
+
+function zoomSeal() {
+  ['ipkseal', 'tpkseal'].forEach(function (id) {
+    var seal = byId(id);
+    if (seal.naturalWidth >= seal.naturalHeight) {
+      seal.style.width = '60px';
+      seal.style.height = '';
+    } else {
+      seal.style.height = '60px';
+      seal.style.width = '';
+    }
+  });
+}
+
+function Toggle(node) {
+  var image = byId(node + '_image');
+  var region = byId(node + '_region');
+  if (region.style.display === 'none') {
+    region.style.display = '';
+    image.src = 'res:/WEB/#138';
+  } else {
+    region.style.display = 'none';
+    image.src = 'res:/WEB/#139';
+  }
+}
+
+function mouseSelect(event) {
+  event = event || window.event;
+  var target = event.target || event.srcElement;
+  var menuPad = byId('menuPad');
+  if (target && target.id === 'recently') {
+    if (menuPad.style.display === 'none') menuPad.style.display = '';
+    else hideMenu();
+  } else if (!overMenu) {
+    hideMenu();
+  }
+}
+
+document.onmousedown = mouseSelect;
+
+function buttonOver(button) {
+  button.style.borderColor = '#999999';
+  button.style.backgroundColor = '#808080';
+}
+
+function buttonOut(button) {
+  button.style.borderColor = '#444445';
+  button.style.backgroundColor = '#444445';
+}
+
+function itemOver(item) {
+  item.style.backgroundColor = '#444445';
+  item.style.color = '#FFFFFF';
+}
+
+function itemOut(item) {
+  item.style.backgroundColor = '#FFFFFF';
+  item.style.color = '#444445';
+}
+
+function pad2(number) {
+  return (number < 10 ? '0' : '') + number;
+}
+
+// A server time in universal time ("2015-01-02 03:04:05") as local time.
+function stringDateFormat(text) {
+  try {
+    var parts = String(text).split(/[-\/ :]/);
+    var fields = [];
+    for (var i = 0; i < 6; i++) {
+      if (!/^\d+$/.test(parts[i] || '')) throw new RangeError('invalid date');
+      fields.push(Number(parts[i]));
+    }
+    var date = new Date(Date.UTC(fields[0], fields[1] - 1, fields[2], fields[3], fields[4], fields[5]));
+    // Date.UTC rolls over out-of-range fields (month 13, 30 February) and
+    // maps two-digit years into the 1900s: such a time is not the one sent.
+    var back = [date.getUTCFullYear(), date.getUTCMonth() + 1, date.getUTCDate(),
+      date.getUTCHours(), date.getUTCMinutes(), date.getUTCSeconds()];
+    if (isNaN(date.getTime()) || back.join() !== fields.join()) throw new RangeError('invalid date');
+    var year = String(date.getFullYear());
+    while (year.length < 4) year = '0' + year;
+    return year + '/' + pad2(date.getMonth() + 1) + '/' + pad2(date.getDate()) + ' ' +
+      pad2(date.getHours()) + ':' + pad2(date.getMinutes()) + ':' + pad2(date.getSeconds());
+  } catch (error) {
+    return text + '(時區轉換失敗)';
+  }
+}
+
+// The second reading of an answer that is not strict JSON: a script object
+// literal (unquoted or single-quoted keys, single-quoted strings, trailing
+// commas), read as data. It is never run.
+function parseLiteral(text) {
+  var pos = 0;
+  var ESCAPES = { b: '\b', f: '\f', n: '\n', r: '\r', t: '\t', v: '\v', '0': '\0' };
+
+  function fail(what) {
+    throw new SyntaxError(what + ' at position ' + pos);
+  }
+  function skipSpace() {
+    while (pos < text.length && /\s/.test(text.charAt(pos))) pos++;
+  }
+  function expect(c) {
+    skipSpace();
+    if (text.charAt(pos) !== c) fail('Expected "' + c + '"');
+    pos++;
+  }
+  function readString() {
+    var quote = text.charAt(pos++);
+    var out = '';
+    while (pos < text.length) {
+      var c = text.charAt(pos++);
+      if (c === quote) return out;
+      if (c === '\n' || c === '\r') fail('Unterminated string');
+      if (c !== '\\') {
+        out += c;
+        continue;
+      }
+      c = text.charAt(pos++);
+      var hex = c === 'u' ? 4 : c === 'x' ? 2 : 0;
+      if (hex) {
+        var digits = text.substr(pos, hex);
+        if (!new RegExp('^[0-9a-fA-F]{' + hex + '}$').test(digits)) fail('Bad escape');
+        out += String.fromCharCode(parseInt(digits, 16));
+        pos += hex;
+      } else if (c === '\n') {
+        continue;
+      } else {
+        out += ESCAPES.hasOwnProperty(c) ? ESCAPES[c] : c;
+      }
+    }
+    fail('Unterminated string');
+  }
+  function readKey() {
+    skipSpace();
+    var c = text.charAt(pos);
+    if (c === '"' || c === "'") return readString();
+    var match = /^(?:[A-Za-z_$][\w$]*|\d+)/.exec(text.slice(pos));
+    if (!match) fail('Unexpected token');
+    pos += match[0].length;
+    return match[0];
+  }
+  function readValue() {
+    skipSpace();
+    var c = text.charAt(pos);
+    if (c === '{') return readObject();
+    if (c === '[') return readArray();
+    if (c === '"' || c === "'") return readString();
+    var match = /^(?:-?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?|true\b|false\b|null\b)/.exec(text.slice(pos));
+    if (!match) fail('Unexpected token');
+    pos += match[0].length;
+    return match[0] === 'true' ? true : match[0] === 'false' ? false : match[0] === 'null' ? null : Number(match[0]);
+  }
+  function readObject() {
+    var object = {};
+    pos++;
+    for (;;) {
+      skipSpace();
+      if (text.charAt(pos) === '}') {
+        pos++;
+        return object;
+      }
+      var key = readKey();
+      expect(':');
+      Object.defineProperty(object, key,
+        { value: readValue(), enumerable: true, writable: true, configurable: true });
+      skipSpace();
+      if (text.charAt(pos) === ',') pos++;
+      else if (text.charAt(pos) !== '}') fail('Expected "," or "}"');
+    }
+  }
+  function readArray() {
+    var array = [];
+    pos++;
+    for (;;) {
+      skipSpace();
+      if (text.charAt(pos) === ']') {
+        pos++;
+        return array;
+      }
+      array.push(readValue());
+      skipSpace();
+      if (text.charAt(pos) === ',') pos++;
+      else if (text.charAt(pos) !== ']') fail('Expected "," or "]"');
+    }
+  }
+
+  var value = readValue();
+  skipSpace();
+  if (pos < text.length) fail('Unexpected token');
+  return value;
+}
+
+function textOf(value) {
+  return value == null ? '' : String(value);
+}
+
+function writeOnlineSummary(colour, summary, detail) {
+  qalvHost.setStyle('onlineSummary', 'color', colour);
+  qalvHost.setStyle('os1Detail', 'color', colour);
+  qalvHost.setInnerHtml('onlineSummary', summary);
+  qalvHost.setInnerHtml('os1Detail', detail);
+}
+
+function showAnswer(answer) {
+  if (answer === null || typeof answer !== 'object' || Array.isArray(answer)) throw new TypeError('回傳資料不是物件');
+  var accountName = byId('vinfo_accountName').value;
+  var signTime = byId('s2_signtime').value;
+  if (answer.code === '0000') {
+    writeOnlineSummary('Black', '此份保單由QALV線上驗證無誤',
+      '由' + accountName + '於 ' + signTime + ' 簽署，簽章內容與保單相符，文件內容未經修改');
+  } else {
+    writeOnlineSummary('Red', '此份保單由QALV線上驗證有問題', textOf(answer.msg));
+  }
+  var chk = answer.chk;
+  if (chk == null) {
+    qalvHost.setStyle('onlineStatus', 'display', 'none');
+    return;
+  }
+  qalvHost.setInnerHtml('fileName', textOf(chk.name));
+  qalvHost.setInnerHtml('issuer', accountName);
+  qalvHost.setInnerHtml('chk_time', stringDateFormat(chk.time));
+  qalvHost.setInnerHtml('chk_text', textOf(chk.text));
+  if (chk.code === '00') qalvHost.setInnerHtml('postfix', POSTFIX_TEXT);
+  qalvHost.setStyle('onlineStatus', 'display', '');
+}
+
+// Interprets the online verification answer the reader left in
+// `onlineVerifyRet`. Every text of it reaches the page sanitized.
+function showOnlineVerify() {
+  var raw = byId('onlineVerifyRet').value;
+  var answer;
+  try {
+    answer = JSON.parse(raw);
+  } catch (jsonError) {
+    try {
+      answer = parseLiteral(raw);
+    } catch (literalError) {
+      alert('JSON解析錯誤:' + jsonError);
+      alert('回傳資料:' + raw);
+      return;
+    }
+  }
+  try {
+    showAnswer(answer);
+  } catch (error) {
+    alert('讀取驗證結果錯誤:' + error);
+    alert('回傳資料:' + raw);
+  }
+  var scroll = byId('verifyScroll');
+  scroll.scrollTop = scroll.scrollHeight;
+}

@@ -1,0 +1,17 @@
+// Runs a window test program: offscreen drawing unless a display is asked for,
+// the res: scheme registered before the application object, as the reader does.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "ui/res_scheme.h"
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  testing::InitGoogleTest(&argc, argv);
+  qalv::RegisterResScheme();
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

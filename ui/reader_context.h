@@ -1,0 +1,23 @@
+// What the operations behind the page's buttons work on: the page, the policy
+// state and the window's members. The window owns all of them.
+#pragma once
+
+#include <QString>
+
+#include "app/recent_file_list.h"
+#include "ui/element_writer.h"
+#include "verify/policy_state.h"
+
+namespace qalv {
+
+struct ReaderContext {
+  ElementWriter& page;
+  PolicyState& policy;  // policy.ownerWindow owns every message box
+  RecentFileList& recent;
+  QString& policyPath;  // m_policyPath
+  QString& b64Data;     // m_b64Data
+  QString& dataPin;     // m_dataPin
+  QString workDir;      // m_workDir, ends with "/"
+};
+
+}  // namespace qalv

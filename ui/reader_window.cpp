@@ -1,0 +1,215 @@
+#include "ui/reader_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+#include <filesystem>
+#include <system_error>
+
+#include "app/about_dialog.h"
+#include "app/reader_version.h"
+#include "app/registration.h"
+#include "ui/backup_copy.h"
+#include "ui/opening_commands.h"
+#include "ui/reader_page.h"
+#include "ui/recent_menu.h"
+#include "ui/res_scheme.h"
+
+namespace qalv {
+namespace {
+
+const QString kErrorCaption = QStringLiteral("錯誤");
+
+// The window's size in dialog units, converted with the dialog font as the
+// original dialog template was.
+QSize DialogUnitsToPixels(const QFont& font, int width, int height) {
+  const QFontMetrics metrics(font);
+  const int averageWidth =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52;
+  return {width * averageWidth / 4, height * metrics.height() / 8};
+}
+
+bool IsSwallowedKey(const QKeyEvent& key) {
+  switch (key.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+    case Qt::Key_F5:
+      return true;
+    case Qt::Key_F:
+    case Qt::Key_N:
+      return key.modifiers().testFlag(Qt::ControlModifier);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+CQUVPCReaderDlg::CQUVPCReaderDlg(RecentFileList& recent, QString commandLine, QWidget* parent)
+    : QDialog(parent),
+      recent_(recent),
+      commandLine_(std::move(commandLine)),
+      owner_(this, [this] { QTimer::singleShot(0, this, &QDialog::reject); }),
+      profile_(new QWebEngineProfile(this)),
+      resHandler_(new ResSchemeHandler(this)),
+      page_(new ReaderPage(profile_, this)),
+      view_(new QWebEngineView(this)),
+      channel_(new QWebChannel(this)),
+      writer_(page_),
+      bridge_(new ScriptBridge(*this, writer_, this)),
+      chooseOpen_([this] { return ChooseOpenFile(); }),
+      chooseSave_([this](const QString& proposed) { return ChooseSaveFile(proposed); }) {
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  QFont font(QStringLiteral("新細明體"), 9);
+  setFont(font);
+  setFixedSize(DialogUnitsToPixels(font, 585, 449));
+  setWindowIcon(QIcon(kReaderIconResource));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(view_);
+  view_->setContextMenuPolicy(Qt::NoContextMenu);
+
+  profile_->installUrlSchemeHandler("res", resHandler_);
+  page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+  channel_->registerObject(QStringLiteral("bridge"), bridge_);
+  page_->setWebChannel(channel_);
+  view_->setPage(page_);
+  qApp->installEventFilter(this);
+
+  OnInitDialog();
+  page_->load(ReaderPage::Address());
+  view_->setFocus();
+}
+
+CQUVPCReaderDlg::~CQUVPCReaderDlg() {
+  qApp->removeEventFilter(this);
+  // The page must go before its profile.
+  delete view_;
+  delete page_;
+}
+
+void CQUVPCReaderDlg::OnInitDialog() {
+  const QString appDir = QCoreApplication::applicationDirPath();
+  if (!appDir.isEmpty()) m_appDir = appDir + u'/';
+  if (m_appDir.isEmpty()) {
+    owner_.ShowMessage({kErrorCaption.toStdString(), "無法讀取程式執行位置"});
+  }
+
+  m_workDir = QDir::homePath() + QStringLiteral("/qalvquv/");
+  std::error_code error;
+  std::filesystem::create_directories(m_workDir.toStdString(), error);
+  if (error) {
+    owner_.ShowMessage({kErrorCaption.toStdString(), error.message(), OwnerWindow::Icon::kWarning});
+  }
+  for (const char* name : {"webPdf.htm", "index.bundle.js"}) {
+    if (!QFileInfo::exists(m_workDir + name)) QFile::copy(m_appDir + name, m_workDir + name);
+  }
+
+  m_policy.ownerWindow = &owner_;
+  m_policy.programFolder = m_appDir.toStdString();
+  m_policy.workFolder = m_workDir.toStdString();
+  m_policy.readerVersion = GetReaderVersion().toStdString();
+  setWindowTitle(QStringLiteral("QALV 電子保單瀏覽器 版本 ") + GetReaderVersion());
+}
+
+ReaderContext CQUVPCReaderDlg::Context() {
+  return {writer_, m_policy, recent_, m_policyPath, m_b64Data, m_dataPin, m_workDir};
+}
+
+void CQUVPCReaderDlg::JsShowPdf() {
+  owner_.ShowMessage({"資訊", "此版本尚未提供保單檢視功能"});
+}
+
+void CQUVPCReaderDlg::JsInit() {
+  ReaderContext context = Context();
+  InitFromCommandLine(context, commandLine_);
+}
+
+void CQUVPCReaderDlg::JsOpenTpk() {
+  const QString chosen = chooseOpen_();
+  if (chosen.isEmpty()) return;
+  ReaderContext context = Context();
+  OpenChosenFile(context, chosen);
+}
+
+void CQUVPCReaderDlg::JsOpenRecently(const QString& path) {
+  ReaderContext context = Context();
+  OpenRecently(context, path);
+}
+
+void CQUVPCReaderDlg::JsCopyTpk() {
+  ReaderContext context = Context();
+  CopyTpk(context, chooseSave_);
+}
+
+bool CQUVPCReaderDlg::JsOnlineVerify() {
+  owner_.ShowMessage({"資訊", "此版本尚未提供線上驗證功能"});
+  return false;
+}
+
+QString CQUVPCReaderDlg::BridgeProperty(const QString& name) const {
+  return name == u"m_b64Data" ? m_b64Data : m_dataPin;
+}
+
+void CQUVPCReaderDlg::SetBridgeProperty(const QString& name, const QString& value) {
+  (name == u"m_b64Data" ? m_b64Data : m_dataPin) = value;
+}
+
+void CQUVPCReaderDlg::ShowAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CQUVPCReaderDlg::SetFileChoosers(OpenChooser open, SaveChooser save) {
+  chooseOpen_ = std::move(open);
+  chooseSave_ = std::move(save);
+}
+
+QWebEnginePage* CQUVPCReaderDlg::Page() const { return page_; }
+
+QString CQUVPCReaderDlg::ChooseOpenFile() {
+  QFileDialog dialog(this, QStringLiteral("開啟保單"), QString(), QStringLiteral("電子保單(*.tpk *.pdf)"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setDefaultSuffix(QStringLiteral("tpk"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+QString CQUVPCReaderDlg::ChooseSaveFile(const QString& proposedName) {
+  QFileDialog dialog(this, QStringLiteral("另存新檔"), QString(), QStringLiteral("電子保單(*.tpk)"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QStringLiteral("tpk"));
+  dialog.selectFile(proposedName);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+bool CQUVPCReaderDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || widget->window() != this) return false;
+  const auto& key = static_cast<const QKeyEvent&>(*event);
+  if (event->type() == QEvent::KeyPress && key.key() == Qt::Key_F1 && key.modifiers() == Qt::NoModifier) {
+    ShowAbout();
+    return true;
+  }
+  return IsSwallowedKey(key);
+}
+
+}  // namespace qalv

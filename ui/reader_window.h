@@ -1,0 +1,86 @@
+// The reader's main window: the reader page in a web view, the bridge the
+// page calls, and what the window owns for its whole life: the open path, the
+// program and work folders and the one policy state.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+
+#include "app/recent_file_list.h"
+#include "ui/qt_owner_window.h"
+#include "ui/reader_context.h"
+#include "ui/script_bridge.h"
+#include "ui/web_page_writer.h"
+#include "verify/policy_state.h"
+
+class QWebChannel;
+class QWebEngineProfile;
+class QWebEngineView;
+
+namespace qalv {
+
+class ReaderPage;
+class ResSchemeHandler;
+
+class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
+  Q_OBJECT
+ public:
+  // `commandLine`: the text after the program's name.
+  CQUVPCReaderDlg(RecentFileList& recent, QString commandLine, QWidget* parent = nullptr);
+  ~CQUVPCReaderDlg() override;
+
+  void JsShowPdf() override;
+  void JsInit() override;
+  void JsOpenTpk() override;
+  void JsOpenRecently(const QString& path) override;
+  void JsCopyTpk() override;
+  bool JsOnlineVerify() override;
+  QString BridgeProperty(const QString& name) const override;
+  void SetBridgeProperty(const QString& name, const QString& value) override;
+
+  void ShowAbout();
+
+  // The file dialogs, replaceable so that tests can answer them. Each returns
+  // the chosen path, or an empty text when the user cancelled.
+  using OpenChooser = std::function<QString()>;
+  using SaveChooser = std::function<QString(const QString& proposedName)>;
+  void SetFileChoosers(OpenChooser open, SaveChooser save);
+
+  QWebEnginePage* Page() const;
+  ScriptBridge& Bridge() { return *bridge_; }
+  const PolicyState& Policy() const { return m_policy; }
+  const QString& PolicyPath() const { return m_policyPath; }
+  const QString& WorkDir() const { return m_workDir; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void OnInitDialog();
+  ReaderContext Context();
+  QString ChooseOpenFile();
+  QString ChooseSaveFile(const QString& proposedName);
+
+  QString m_policyPath;
+  QString m_appDir;
+  QString m_workDir;
+  PolicyState m_policy;
+  QString m_b64Data;
+  QString m_dataPin;
+
+  RecentFileList& recent_;
+  const QString commandLine_;
+  QtOwnerWindow owner_;
+  QWebEngineProfile* profile_;
+  ResSchemeHandler* resHandler_;
+  ReaderPage* page_;
+  QWebEngineView* view_;
+  QWebChannel* channel_;
+  WebPageWriter writer_;
+  ScriptBridge* bridge_;
+  OpenChooser chooseOpen_;
+  SaveChooser chooseSave_;
+};
+
+}  // namespace qalv

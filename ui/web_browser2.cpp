@@ -1,0 +1,63 @@
+#include "ui/web_browser2.h"
+
+#include <QByteArray>
+#include <QChildEvent>
+#include <QEvent>
+#include <QWebEnginePage>
+#include <QWebEngineSettings>
+
+namespace qalv {
+namespace {
+
+// Chromium's limit on an address, which setHtml's data: address must meet.
+constexpr qsizetype kMaxDataAddress = 2 * 1024 * 1024;
+constexpr qsizetype kDataAddressHead = sizeof("data:text/html;charset=UTF-8,") - 1;
+
+// Lets through only the loads the pane itself starts (setHtml and load arrive
+// as typed addresses in the main frame): links, forms, refreshes and frames
+// of the server's HTML go nowhere.
+class HintPage : public QWebEnginePage {
+ public:
+  using QWebEnginePage::QWebEnginePage;
+
+ protected:
+  bool acceptNavigationRequest(const QUrl&, NavigationType type, bool isMainFrame) override {
+    return isMainFrame && type == NavigationTypeTyped;
+  }
+};
+
+}  // namespace
+
+CWebBrowser2::CWebBrowser2(QWidget* parent) : QWebEngineView(parent) {
+  auto* page = new HintPage(this);
+  page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+  setPage(page);
+  setContextMenuPolicy(Qt::NoContextMenu);
+  setFocusPolicy(Qt::NoFocus);
+}
+
+void CWebBrowser2::Navigate(const QUrl& address) { load(address); }
+
+void CWebBrowser2::WriteHtml(const QString& text) {
+  QString html = m_htmlPrefix + text + m_htmlSuffix;
+  // A document past the limit fails to load and would leave the previous hint
+  // on show.
+  if (kDataAddressHead + html.toUtf8().toPercentEncoding().size() > kMaxDataAddress) {
+    html = m_htmlPrefix + m_htmlSuffix;
+  }
+  // No base address: relative links in the text resolve to nothing.
+  setHtml(html, QUrl());
+}
+
+bool CWebBrowser2::event(QEvent* event) {
+  // The view draws through a child widget that takes Tab focus of its own;
+  // the pane must stay out of the dialog's tab order.
+  if (event->type() == QEvent::ChildPolished) {
+    if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child())) {
+      child->setFocusPolicy(Qt::ClickFocus);
+    }
+  }
+  return QWebEngineView::event(event);
+}
+
+}  // namespace qalv
