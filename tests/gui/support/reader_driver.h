@@ -19,6 +19,7 @@
 #include <QWebEnginePage>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@
 #include "app/recent_file_list.h"
 #include "tests/support/test_support.h"
 #include "ui/reader_window.h"
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace qalv::test {
 
