@@ -13,16 +13,18 @@ namespace {
 constexpr qsizetype kMaxDataAddress = 2 * 1024 * 1024;
 constexpr qsizetype kDataAddressHead = sizeof("data:text/html;charset=UTF-8,") - 1;
 
-// Lets through only the loads the pane itself starts (setHtml and load arrive
-// as typed addresses in the main frame): links, forms, refreshes and frames
-// of the server's HTML go nowhere.
+// Lets through only the loads the pane itself starts: its written documents
+// (setHtml's data: addresses) and about:blank. Links, forms, refreshes and
+// frames of the server's HTML go nowhere; a refresh that fires while the
+// document still loads is reported as typed, so the type alone cannot tell.
 class HintPage : public QWebEnginePage {
  public:
   using QWebEnginePage::QWebEnginePage;
 
  protected:
-  bool acceptNavigationRequest(const QUrl&, NavigationType type, bool isMainFrame) override {
-    return isMainFrame && type == NavigationTypeTyped;
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+    const bool ownDocument = url.scheme() == u"data" || url == QUrl(QStringLiteral("about:blank"));
+    return isMainFrame && type == NavigationTypeTyped && ownDocument;
   }
 };
 

@@ -16,6 +16,7 @@ class CWebBrowser2 : public QWebEngineView {
  public:
   explicit CWebBrowser2(QWidget* parent = nullptr);
 
+  // Loads an address; the pane lets through about:blank only.
   void Navigate(const QUrl& address);
   // Replaces the document with m_htmlPrefix + text + m_htmlSuffix.
   void WriteHtml(const QString& text);
