@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QLabel>
 #include <QTest>
 #include <QWebEngineView>
 #include <filesystem>
@@ -244,6 +245,19 @@ TEST_F(ReaderWindowTest, EnterEscF5CtrlFAndCtrlNNeverReachThePage) {
   QTest::qWait(100);
   EXPECT_EQ(driver_->Text("window.__keys.join(',')"), "f,n");
   EXPECT_TRUE(driver_->window->isVisible());
+}
+
+TEST_F(ReaderWindowTest, F1ShowsTheAboutBoxWithTheVersion) {
+  Start();
+  QString shown;
+  answers_.Push([&](QWidget* dialog) {
+    shown = QString::fromLatin1(dialog->metaObject()->className()) + u'|' + dialog->windowTitle() + u'|' +
+            dialog->findChild<QLabel*>(QStringLiteral("1005"))->text();
+    dialog->close();
+  });
+  QTest::keyClick(driver_->window->findChild<QWebEngineView*>()->focusProxy(), Qt::Key_F1);
+  ASSERT_TRUE(test::WaitFor([&] { return !shown.isEmpty(); }));
+  EXPECT_EQ(shown, QStringLiteral("qalv::CAboutDlg|關於 QALV 電子保單瀏覽器|版本 1.2.8.0"));
 }
 
 }  // namespace
