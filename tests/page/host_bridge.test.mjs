@@ -1,25 +1,13 @@
 // The page's side of the bridge: the element writes the reader makes, and the
 // window.external stand-in it builds over the web channel.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { launchBrowser, maskShown, openReader, startPageServer, waitIdle } from './page_server.mjs';
+import { test } from 'node:test';
+import { maskShown, waitIdle, readerSuite } from './page_server.mjs';
 
-let server;
-let browser;
-let context;
-
-before(async () => {
-  server = await startPageServer();
-  ({ browser, context } = await launchBrowser());
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.close();
-});
+const suite = readerSuite();
 
 test('element writes report a missing element and refuse what the reader never writes', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   const cases = [
     ['setAttribute', ['snapshot', 'src', 'file:///tmp/qalvquv/SNS?1'], true, '#snapshot', 'src', 'file:///tmp/qalvquv/SNS?1'],
     ['setAttribute', ['onlineVerifyRet', 'value', '{"code":"0000"}'], true, '#onlineVerifyRet', 'value', '{"code":"0000"}'],
@@ -51,7 +39,7 @@ test('element writes report a missing element and refuse what the reader never w
 });
 
 test('markup written by the reader keeps its formatting and loses its script', async () => {
-  const { page, dialogs, errors } = await openReader(context, server);
+  const { page, dialogs, errors } = await suite.open();
   const payloads = [
     '<img src=x onerror="window.__pwned=\'img\';alert(1)">',
     '<script>window.__pwned="script";alert(2)</script>',
@@ -100,7 +88,7 @@ function fakeWebChannel() {
 }
 
 test('window.external calls the reader over the web channel and resolves by token', async () => {
-  const { page, errors } = await openReader(context, server, { initScript: fakeWebChannel });
+  const { page, errors } = await suite.open({ initScript: fakeWebChannel });
   const sent = () => page.evaluate(() => window.__sent);
 
   // Before the channel is up, calls and property writes wait for it.

@@ -1,22 +1,10 @@
 // How the page reads the online verification answer the reader leaves in it,
 // and the server times it shows in local time (the browser runs in Taipei).
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { launchBrowser, openReader, startPageServer } from './page_server.mjs';
+import { test } from 'node:test';
+import { readerSuite } from './page_server.mjs';
 
-let server;
-let browser;
-let context;
-
-before(async () => {
-  server = await startPageServer();
-  ({ browser, context } = await launchBrowser());
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.close();
-});
+const suite = readerSuite();
 
 const POSTFIX = '以上保單查詢結果由保險公司所提供,如您對資訊內容有疑慮,請洽詢您所屬保險公司';
 const BLACK = 'rgb(0, 0, 0)';
@@ -33,7 +21,7 @@ function taipeiTime(year, month, day, hour, minute, second) {
 }
 
 test('stringDateFormat turns a universal server time into local time', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   const cases = [
     ['2015-01-02 03:04:05', '2015/01/02 11:04:05'],
     ['2015/12/31 20:00:00', taipeiTime(2015, 12, 31, 20, 0, 0)],
@@ -116,7 +104,7 @@ test('showOnlineVerify shows the verdict, and the policy status when the answer 
     ['refused, with a status', { code: '2002', msg: '已註銷', chk: chk('00') },
       { ...refused, detail: '已註銷', ...statusShown, postfix: POSTFIX }],
   ];
-  const { page, dialogs, errors } = await openReader(context, server);
+  const { page, dialogs, errors } = await suite.open();
   for (const [name, answer, changes] of cases) {
     await resetOnlineSections(page);
     const shown = await showAnswer(page, JSON.stringify(answer));
@@ -128,7 +116,7 @@ test('showOnlineVerify shows the verdict, and the policy status when the answer 
 });
 
 test('a second answer without a status hides the status of the first', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   const first = await showAnswer(page, JSON.stringify(
     { code: '0000', chk: { code: '00', name: 'a.tpk', time: '2015-01-02 03:04:05', text: 't' } }));
   assert.equal(first.statusShown, true);
@@ -140,7 +128,7 @@ test('a second answer without a status hides the status of the first', async () 
 });
 
 test('an answer in script-literal form is read as data', async () => {
-  const { page, dialogs, errors } = await openReader(context, server);
+  const { page, dialogs, errors } = await suite.open();
   const raw = "{code:'0000', 'chk': {code: '00', name: 'b\\u0031.tpk', time: \"2015-01-02 03:04:05\", " +
     "text: 'it\\'s valid',},}";
   assert.throws(() => JSON.parse(raw));
@@ -162,7 +150,7 @@ test('an answer neither reading accepts raises two alerts and changes nothing, r
     '(function(){window.__pwned = 2})()',
     "{code: '0000'} + (window.__pwned = 3)",
   ];
-  const { page, dialogs, errors } = await openReader(context, server);
+  const { page, dialogs, errors } = await suite.open();
   for (const raw of raws) {
     await resetOnlineSections(page);
     dialogs.length = 0;
@@ -178,7 +166,7 @@ test('an answer neither reading accepts raises two alerts and changes nothing, r
 });
 
 test('an answer that is not an object raises the reading alerts and changes nothing', async () => {
-  const { page, dialogs, errors } = await openReader(context, server);
+  const { page, dialogs, errors } = await suite.open();
   for (const raw of ['null', '"0000"', '42', '[]']) {
     await resetOnlineSections(page);
     dialogs.length = 0;
@@ -193,7 +181,7 @@ test('an answer that is not an object raises the reading alerts and changes noth
 });
 
 test('script carried by the answer or the account name stays inert', async () => {
-  const { page, dialogs, errors } = await openReader(context, server);
+  const { page, dialogs, errors } = await suite.open();
   const answer = {
     code: '0000',
     msg: '<img src=x onerror="window.__pwned=\'msg\';alert(1)">',
@@ -222,7 +210,7 @@ test('script carried by the answer or the account name stays inert', async () =>
 });
 
 test('the result list scrolls to its end after an answer', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   await page.evaluate(() => {
     document.getElementById('verifyScroll').style.height = '80px';
     for (const id of ['verifyResult', 'versionInfo']) qalvHost.setStyle(id, 'display', '');

@@ -1,24 +1,12 @@
 // The reader page's controls in Chromium: the busy mask around each call to
 // the reader, folding, the recent-documents menu, seal sizing and the preview.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import {
-  answer, callsTo, launchBrowser, maskShown, openReader, solidPng, startPageServer, waitIdle,
+  answer, callsTo, maskShown, solidPng, waitIdle, readerSuite,
 } from './page_server.mjs';
 
-let server;
-let browser;
-let context;
-
-before(async () => {
-  server = await startPageServer();
-  ({ browser, context } = await launchBrowser());
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.close();
-});
+const suite = readerSuite();
 
 function display(page, id) {
   return page.evaluate((elementId) => getComputedStyle(document.getElementById(elementId)).display, id);
@@ -39,7 +27,7 @@ function recentMenu(paths) {
 }
 
 test('init sizes the blocks to the window and keeps the mask until JsInit answers', async () => {
-  const { page, errors } = await openReader(context, server, { autoResolve: {} });
+  const { page, errors } = await suite.open({ autoResolve: {} });
   assert.equal(await maskShown(page), true);
   assert.equal((await callsTo(page, 'JsInit')).length, 1);
   const sizes = await page.evaluate(() => ({
@@ -56,7 +44,7 @@ test('init sizes the blocks to the window and keeps the mask until JsInit answer
 });
 
 test('a tree title unfolds and folds its own region and swaps its marker', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   await page.evaluate(() => qalvHost.setStyle('verifyResult', 'display', ''));
   // Picture numbers: the page's own markup is served here with its res: links rewritten.
   const state = () => page.evaluate(() => ['node1', 'node2', 'node3'].map((node) => [
@@ -80,7 +68,7 @@ test('a tree title unfolds and folds its own region and swaps its marker', async
 });
 
 test('mouse-down rules of the recent-documents menu', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   await page.evaluate((html) => qalvHost.setInnerHtml('menuPad', html), recentMenu(['/a/one.tpk', '/a/two.tpk']));
   // Off the icon: the button's own text and padding.
   const onButton = (selector) => page.click(selector, { position: { x: 150, y: 18 } });
@@ -115,7 +103,7 @@ test('mouse-down rules of the recent-documents menu', async () => {
 });
 
 test('a menu item lights up under the pointer and reopens its path as the reader escaped it', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   const path = '/home/holder/Tom & Jerry <2015>.tpk';
   await page.evaluate((html) => qalvHost.setInnerHtml('menuPad', html), recentMenu(['/a/first.tpk', path]));
   await page.click('#recently', { position: { x: 150, y: 18 } });
@@ -145,9 +133,9 @@ test('a menu item lights up under the pointer and reopens its path as the reader
 });
 
 test('seals are sized from their natural size, also when they load after the call', async () => {
-  const { page, errors } = await openReader(context, server);
-  const wide = server.addFixture('wide.png', 'image/png', solidPng(120, 40));
-  const tall = server.addFixture('tall.png', 'image/png', solidPng(30, 90));
+  const { page, errors } = await suite.open();
+  const wide = suite.server.addFixture('wide.png', 'image/png', solidPng(120, 40));
+  const tall = suite.server.addFixture('tall.png', 'image/png', solidPng(30, 90));
   const sizes = () => page.evaluate(() => ['ipkseal', 'tpkseal'].map((id) => {
     const box = document.getElementById(id).getBoundingClientRect();
     return [Math.round(box.width), Math.round(box.height)];
@@ -177,7 +165,7 @@ test('seals are sized from their natural size, also when they load after the cal
 });
 
 test('a seal verdict mark shows a check for pass, a cross for fail, nothing otherwise', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   await page.evaluate(() => qalvHost.setStyle('preview', 'display', ''));
   const look = (verdict) => page.evaluate((value) => {
     qalvHost.setAttribute('ipksealMark', 'data-verdict', value);
@@ -203,8 +191,8 @@ test('a seal verdict mark shows a check for pass, a cross for fail, nothing othe
 });
 
 test('the preview calls JsShowPdf only once a snapshot picture is set', async () => {
-  const { page, errors } = await openReader(context, server);
-  const picture = server.addFixture('snapshot.png', 'image/png', solidPng(50, 70));
+  const { page, errors } = await suite.open();
+  const picture = suite.server.addFixture('snapshot.png', 'image/png', solidPng(50, 70));
   await page.evaluate(() => qalvHost.setStyle('preview', 'display', ''));
   const cases = [
     ['no source at all', null, '#click', 0],
@@ -231,7 +219,7 @@ test('the preview calls JsShowPdf only once a snapshot picture is set', async ()
 });
 
 test('the first click on online verification only shows the mask; the call follows 30 ms later', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   await page.evaluate(() => {
     window.addEventListener('click', () => { window.__clickAt = performance.now(); }, true);
     qalvHost.setAttribute('onlineVerifyRet', 'value', '{"code":"0000"}');
@@ -263,7 +251,7 @@ test('the first click on online verification only shows the mask; the call follo
 });
 
 test('while one call to the reader is under way, further requests are dropped', async () => {
-  const { page, errors } = await openReader(context, server);
+  const { page, errors } = await suite.open();
   await page.click('#ButtonOpen');
   // The mask stops the mouse; the keyboard and script still reach the buttons.
   await page.focus('#ButtonCopy');

@@ -6,6 +6,7 @@ import http from 'node:http';
 import path from 'node:path';
 import zlib from 'node:zlib';
 import { fileURLToPath } from 'node:url';
+import { after, before } from 'node:test';
 import { chromium } from 'playwright-core';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -187,4 +188,19 @@ export async function answer(page, name, result) {
     return true;
   }, [name, result]);
   if (!answered) throw new Error(`no pending call to ${name}`);
+}
+
+// One page server and one browser for a test file, started before its tests
+// and closed after them; `open` loads the reader page in a new tab.
+export function readerSuite() {
+  const suite = { open: (options) => openReader(suite.context, suite.server, options) };
+  before(async () => {
+    suite.server = await startPageServer();
+    Object.assign(suite, await launchBrowser());
+  });
+  after(async () => {
+    await suite.browser?.close();
+    await suite.server?.close();
+  });
+  return suite;
 }
