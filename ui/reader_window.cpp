@@ -21,10 +21,12 @@
 #include "app/reader_version.h"
 #include "app/registration.h"
 #include "ui/backup_copy.h"
+#include "ui/online_verification_flow.h"
 #include "ui/opening_commands.h"
 #include "ui/reader_page.h"
 #include "ui/recent_menu.h"
 #include "ui/res_scheme.h"
+#include "viewer/pdf_dialog.h"
 
 namespace qalv {
 namespace {
@@ -131,7 +133,19 @@ ReaderContext CQUVPCReaderDlg::Context() {
 }
 
 void CQUVPCReaderDlg::JsShowPdf() {
-  owner_.ShowMessage({"資訊", "此版本尚未提供保單檢視功能"});
+  // Only a document decrypted by the last opening is offered, and never more
+  // bytes than the buffer holds.
+  if (m_policy.decryptState != 0 || m_policy.pdfLength <= 0 ||
+      static_cast<size_t>(m_policy.pdfLength) > m_policy.pdfData.size()) {
+    return;
+  }
+  PDFDlg viewer(m_policy.pdfData.data(), m_policy.pdfLength, this);
+  const int result = viewer.exec();
+  if (result == PDFDlg::kDocumentRefused) {
+    owner_.ShowMessage({kErrorCaption.toStdString(), "PDF資料有誤無法開啟"});
+  } else if (result == PDFDlg::kNotCreated) {
+    owner_.ShowMessage({kErrorCaption.toStdString(), "系統錯誤，請重新安裝程式"});
+  }
 }
 
 void CQUVPCReaderDlg::JsInit() {
@@ -157,8 +171,8 @@ void CQUVPCReaderDlg::JsCopyTpk() {
 }
 
 bool CQUVPCReaderDlg::JsOnlineVerify() {
-  owner_.ShowMessage({"資訊", "此版本尚未提供線上驗證功能"});
-  return false;
+  ReaderContext context = Context();
+  return RunOnlineVerification(context, this);
 }
 
 QString CQUVPCReaderDlg::BridgeProperty(const QString& name) const {

@@ -1,0 +1,260 @@
+#include "ui/progress_dialog.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRect>
+#include <QScreen>
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+namespace qalv {
+namespace {
+
+constexpr int kCaptionLimit = 255;
+// How often a grace wait lets the window repaint.
+constexpr std::chrono::milliseconds kPaintSlice{10};
+
+// Dialog units to pixels for `font`: a quarter of its average character width
+// across, an eighth of its height down.
+QRect DialogUnits(const QFont& font, int x, int y, int width, int height) {
+  const QFontMetrics metrics(font);
+  const int across = metrics.averageCharWidth();
+  const int down = metrics.height();
+  return {x * across / 4, y * down / 8, width * across / 4, height * down / 8};
+}
+
+}  // namespace
+
+ProgressChannel::ProgressChannel(CUPDialog& dialog) : dialog_(&dialog) {}
+
+bool ProgressChannel::Send(std::function<void(CUPDialog&)> apply) {
+  struct Delivery {
+    bool done = false;
+    bool applied = false;
+  };
+  std::unique_lock lock(mutex_);
+  if (dialog_ == nullptr || stopRequested_) return false;
+  auto delivery = std::make_shared<Delivery>();  // guarded by mutex_
+  // Posted with the lock held: the dialog detaches (under the lock) before it
+  // goes, so dialog_ is alive here. A call still queued when the dialog goes
+  // is discarded with it; one that runs after a detach finds no receiver.
+  QMetaObject::invokeMethod(
+      dialog_,
+      [self = shared_from_this(), delivery, apply = std::move(apply)] {
+        CUPDialog* dialog = self->Receiver();
+        if (dialog != nullptr) apply(*dialog);
+        {
+          const std::lock_guard done(self->mutex_);
+          delivery->done = true;
+          delivery->applied = dialog != nullptr;
+        }
+        self->changed_.notify_all();
+      },
+      Qt::QueuedConnection);
+  changed_.wait(lock, [&] { return delivery->done || dialog_ == nullptr || stopRequested_; });
+  return delivery->applied;
+}
+
+CUPDialog* ProgressChannel::Receiver() const {
+  const std::lock_guard lock(mutex_);
+  return stopRequested_ ? nullptr : dialog_;
+}
+
+bool ProgressChannel::SetTitle(const QString& title) {
+  return Send([title](CUPDialog& dialog) { dialog.setWindowTitle(title); });
+}
+
+bool ProgressChannel::SetText(const QString& text) {
+  return Send([text](CUPDialog& dialog) { dialog.SetStatus(text); });
+}
+
+bool ProgressChannel::SetPos(int position) {
+  return Send([position](CUPDialog& dialog) { dialog.progress_->setValue(position); });
+}
+
+bool ProgressChannel::DisableCancel() {
+  return Send([](CUPDialog& dialog) { dialog.SetCancelEnabled(false); });
+}
+
+bool ProgressChannel::EnableCancel() {
+  return Send([](CUPDialog& dialog) { dialog.SetCancelEnabled(true); });
+}
+
+void ProgressChannel::EndDialog(int result) {
+  const std::lock_guard lock(mutex_);
+  if (dialog_ == nullptr || stopRequested_) return;
+  QMetaObject::invokeMethod(
+      dialog_,
+      [self = shared_from_this(), result] {
+        if (CUPDialog* dialog = self->Receiver()) dialog->done(result);
+      },
+      Qt::QueuedConnection);
+}
+
+bool ProgressChannel::StopRequested() const {
+  const std::lock_guard lock(mutex_);
+  return stopRequested_;
+}
+
+bool ProgressChannel::Running() const {
+  const std::lock_guard lock(mutex_);
+  return running_;
+}
+
+void ProgressChannel::RequestStop() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopRequested_ = true;
+  }
+  changed_.notify_all();
+}
+
+void ProgressChannel::MarkEnded() {
+  {
+    const std::lock_guard lock(mutex_);
+    running_ = false;
+  }
+  changed_.notify_all();
+}
+
+void ProgressChannel::Detach() {
+  {
+    const std::lock_guard lock(mutex_);
+    dialog_ = nullptr;
+  }
+  changed_.notify_all();
+}
+
+bool ProgressChannel::WaitUntilEnded(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, limit, [this] { return !running_; });
+}
+
+CUPDialog::CUPDialog(QWidget* parent)
+    : QDialog(parent),
+      status_(new QLabel(QStringLiteral("Static"), this)),
+      progress_(new QProgressBar(this)),
+      cancel_(new QPushButton(QStringLiteral("&Cancel"), this)) {
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  const QFont font(QStringLiteral("MS Shell Dlg"), 8);
+  setFont(font);
+  setWindowTitle(QStringLiteral("Dialog"));
+  setFixedSize(DialogUnits(font, 0, 0, 187, 70).size());
+
+  cancel_->setObjectName(QStringLiteral("2"));
+  cancel_->setGeometry(DialogUnits(font, 129, 50, 50, 14));
+  progress_->setObjectName(QStringLiteral("1018"));
+  progress_->setGeometry(DialogUnits(font, 7, 25, 172, 14));
+  progress_->setRange(0, 100);
+  progress_->setTextVisible(false);
+  status_->setObjectName(QStringLiteral("1026"));
+  status_->setGeometry(DialogUnits(font, 7, 7, 172, 8));
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  connect(cancel_, &QPushButton::clicked, this, [this] {
+    if (CanCancel()) Terminate();
+  });
+}
+
+CUPDialog::~CUPDialog() { CleanUp(); }
+
+int CUPDialog::DoModal() {
+  if (isVisible()) return kNotCreated;
+  CleanUp();
+
+  // The window is reused from run to run: bring it back to a fresh one.
+  SetCancelEnabled(m_allowCancel);
+  SetStatus(QString());
+  progress_->setValue(0);
+  setWindowTitle(m_caption.left(kCaptionLimit));
+  m_threadData.hwnd = std::make_shared<ProgressChannel>(*this);
+  try {
+    m_hThread = std::thread(RunWorker, m_threadData);
+  } catch (const std::system_error&) {
+    m_threadData.hwnd->MarkEnded();
+    return kThreadNotStarted;
+  }
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = rect();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+  return exec();
+}
+
+void CUPDialog::RunWorker(ProgressThreadData data) {
+  ProgressChannel& channel = *data.hwnd;
+  const bool succeeded = !channel.StopRequested() && data.workerProc(data);
+  channel.MarkEnded();
+  // A worker stopped by the user never ends the dialog itself.
+  channel.EndDialog(succeeded ? kWorkerSucceeded : kWorkerFailed);
+}
+
+void CUPDialog::CleanUp() {
+  const std::shared_ptr<ProgressChannel> channel = std::exchange(m_threadData.hwnd, nullptr);
+  if (!channel) return;
+  channel->RequestStop();
+  const bool ended = channel->WaitUntilEnded(std::chrono::milliseconds(m_terminationDelay));
+  channel->Detach();
+  if (!m_hThread.joinable()) return;
+  // A worker still running is left to finish on its own: the detached channel
+  // and its co-owned context are all it can reach.
+  if (ended) {
+    m_hThread.join();
+  } else {
+    m_hThread.detach();
+  }
+}
+
+void CUPDialog::SetStatus(const QString& text) { status_->setText(text); }
+
+void CUPDialog::SetCancelEnabled(bool enabled) { cancel_->setEnabled(enabled); }
+
+bool CUPDialog::CanCancel() const { return isVisible() && cancel_->isEnabled(); }
+
+void CUPDialog::reject() {
+  if (CanCancel()) Terminate();
+}
+
+void CUPDialog::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  if (CanCancel()) Terminate();
+}
+
+void CUPDialog::Terminate() {
+  m_threadData.hwnd->RequestStop();
+  SetStatus(QStringLiteral("Termination Initiated.."));
+  SetCancelEnabled(false);
+  if (!WaitForWorker()) {
+    SetStatus(QStringLiteral("Termination Complete ..Shutting Down !!"));
+    WaitForWorker();
+  }
+  done(kCancelled);
+}
+
+bool CUPDialog::WaitForWorker() {
+  // Held here: the events processed below must not pull the channel away.
+  const std::shared_ptr<ProgressChannel> channel = m_threadData.hwnd;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(m_terminationDelay);
+  for (;;) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return !channel->Running();
+    if (channel->WaitUntilEnded(std::min(left, kPaintSlice))) return true;
+  }
+}
+
+}  // namespace qalv

@@ -1,0 +1,207 @@
+#include "viewer/pdf_dialog.h"
+
+#include <QAction>
+#include <QFile>
+#include <QIcon>
+#include <QMessageBox>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <QToolBar>
+#include <algorithm>
+#include <array>
+
+#include "app/registration.h"
+
+namespace qalv {
+namespace {
+
+constexpr int kControlId = 1004;
+constexpr int kZoomStep = 10;
+// How long the border must rest before the control is placed again.
+constexpr int kDragEndMs = 200;
+
+enum Command : int {
+  kZoomIn = 32771,
+  kZoomOut = 32772,
+  kFirstPage = 32773,
+  kPreviousPage = 32774,
+  kNextPage = 32775,
+  kLastPage = 32776,
+  kActualSize = 32785,
+  kFitWidth = 32786,
+  kFitHeight = 32787,
+  kRotateLeft = 32788,
+  kRotateRight = 32789,
+  kPrint = 32790,
+};
+
+struct ToolButton {
+  Command command;
+  const char* label;
+  const char* icon;
+};
+
+constexpr std::array<ToolButton, 12> kButtons{{
+    {kZoomIn, "放大", "zoom-in.svg"},
+    {kZoomOut, "縮小", "zoom-out.svg"},
+    {kFirstPage, "第一頁", "chevron-left-pipe.svg"},
+    {kPreviousPage, "上一頁", "chevron-left.svg"},
+    {kNextPage, "下一頁", "chevron-right.svg"},
+    {kLastPage, "最後頁", "chevron-right-pipe.svg"},
+    {kFitWidth, "縮放至視窗寬度", "arrow-autofit-width.svg"},
+    {kFitHeight, "縮放至視窗高度", "arrow-autofit-height.svg"},
+    {kActualSize, "原始大小", "zoom-reset.svg"},
+    {kRotateLeft, "左轉", "rotate-2.svg"},
+    {kRotateRight, "右轉", "rotate-clockwise-2.svg"},
+    {kPrint, "列印", "printer.svg"},
+}};
+
+}  // namespace
+
+PDFDlg::PDFDlg(const uint8_t* pdfData, int32_t pdfLength, QWidget* parent)
+    : QDialog(parent), m_pdfControl(new CPdfControl(this)), m_pdfData(pdfData), m_pdfLength(pdfLength) {
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowTitle(QStringLiteral("電子保單內容"));
+  m_pdfControl->setObjectName(QString::number(kControlId));
+  m_dragEnd.setSingleShot(true);
+  m_dragEnd.setInterval(kDragEndMs);
+  connect(&m_dragEnd, &QTimer::timeout, this, &PDFDlg::PlaceControl);
+  // Paging by keys or scrolling inside the control moves the buttons too.
+  connect(m_pdfControl, &CPdfControl::CurrentPageChanged, this, &PDFDlg::UpdateNavigation);
+}
+
+int PDFDlg::OnInitDialog() {
+  setWindowIcon(QIcon(QString::fromLatin1(kReaderIconResource)));
+  if (!BuildToolBar()) {
+    QMessageBox::information(this, QStringLiteral("資訊"), QStringLiteral("載入ToolBar失敗"));
+    return kDocumentRefused;
+  }
+  ApplyMinimumSize();
+  resize(minimumSize().expandedTo(size()));
+  PlaceControl();
+  if (m_pdfData == nullptr || m_pdfLength <= 0) return kDocumentRefused;
+  switch (m_pdfControl->Open(m_pdfData, static_cast<size_t>(m_pdfLength))) {
+    case CPdfControl::OpenResult::kOpened:
+      break;
+    case CPdfControl::OpenResult::kRefused:
+      return kDocumentRefused;
+    case CPdfControl::OpenResult::kNoMemory:
+      return kNotCreated;
+  }
+  UpdateNavigation();
+  m_pdfControl->setFocus();
+  return 0;
+}
+
+int PDFDlg::exec() {
+  const int failed = OnInitDialog();
+  return failed != 0 ? failed : QDialog::exec();
+}
+
+bool PDFDlg::BuildToolBar() {
+  m_toolBar = new QToolBar(this);
+  m_toolBar->setIconSize(QSize(24, 24));
+  m_toolBar->setMovable(false);
+  for (const ToolButton& button : kButtons) {
+    const QString icon = QStringLiteral(":/res/viewer/") + QLatin1String(button.icon);
+    if (!QFile::exists(icon)) return false;
+    QAction* action = m_toolBar->addAction(QIcon(icon), QString::fromUtf8(button.label));
+    action->setObjectName(QString::number(button.command));
+    action->setToolTip(action->text());
+    const Command command = button.command;
+    connect(action, &QAction::triggered, this, [this, command] {
+      CPdfControl& control = *m_pdfControl;
+      switch (command) {
+        case kZoomIn:
+          return ZoomIn();
+        case kZoomOut:
+          return ZoomOut();
+        case kFirstPage:
+          return control.GoToPage(0);
+        case kPreviousPage:
+          return control.GoToPage(control.CurrentPage() - 1);
+        case kNextPage:
+          return control.GoToPage(control.CurrentPage() + 1);
+        case kLastPage:
+          return control.GoToPage(control.PageCount() - 1);
+        case kFitWidth:
+          return control.SetZoom(CPdfControl::kFitWidth);
+        case kFitHeight:
+          return control.SetZoom(CPdfControl::kFitHeight);
+        case kActualSize:
+          return control.SetZoom(CPdfControl::kActualSize);
+        case kRotateLeft:
+          return Rotate(-1);
+        case kRotateRight:
+          return Rotate(1);
+        case kPrint:
+          return control.Print();
+      }
+    });
+  }
+  m_toolBar->setGeometry(0, 0, width(), m_toolbarHeight);
+  return true;
+}
+
+QAction* PDFDlg::Button(int commandId) const {
+  return m_toolBar == nullptr ? nullptr : m_toolBar->findChild<QAction*>(QString::number(commandId));
+}
+
+void PDFDlg::UpdateNavigation() {
+  if (m_toolBar == nullptr) return;
+  const int count = m_pdfControl->PageCount();
+  const int current = m_pdfControl->CurrentPage();
+  for (const int command : {kFirstPage, kPreviousPage}) Button(command)->setEnabled(current > 0);
+  for (const int command : {kNextPage, kLastPage}) Button(command)->setEnabled(current < count - 1);
+}
+
+void PDFDlg::ZoomIn() {
+  m_pdfControl->SetZoom(std::min(m_pdfControl->Zoom() + kZoomStep, CPdfControl::kMaxZoom));
+}
+
+void PDFDlg::ZoomOut() {
+  // Never below the smallest percentage: values 0 to 2 would select a fit.
+  const int zoom = m_pdfControl->Zoom();
+  if (zoom > CPdfControl::kMinZoom) m_pdfControl->SetZoom(std::max(zoom - kZoomStep, CPdfControl::kMinZoom));
+}
+
+void PDFDlg::Rotate(int quarterTurns) {
+  const int turned = m_pdfControl->Rotation() + quarterTurns;
+  m_pdfControl->SetRotation(turned < 0 ? 3 : turned > 3 ? 0 : turned);
+}
+
+void PDFDlg::PlaceControl() {
+  m_pdfControl->setGeometry(rect().adjusted(0, m_toolbarHeight, 0, 0));
+}
+
+void PDFDlg::ApplyMinimumSize() {
+  // The height of the work area of the dialog's screen; a portrait shape.
+  if (m_workAreaBottom == 0 && screen() != nullptr) m_workAreaBottom = screen()->availableGeometry().height();
+  const int frame = std::max(0, frameGeometry().height() - height());
+  setMinimumSize(static_cast<int>(m_workAreaBottom * 0.7), std::max(0, m_workAreaBottom - frame));
+}
+
+void PDFDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The frame is known only once the window is shown.
+  ApplyMinimumSize();
+}
+
+void PDFDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  // The bar is cheap to stretch; the document is re-rendered only when the
+  // control moves.
+  if (m_toolBar != nullptr) m_toolBar->resize(width(), m_toolbarHeight);
+  const bool maximized = windowState().testFlag(Qt::WindowMaximized);
+  if (maximized || m_maximized) {
+    m_maximized = maximized;
+    m_dragEnd.stop();
+    PlaceControl();
+    return;
+  }
+  m_dragEnd.start();
+}
+
+}  // namespace qalv
