@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRect>
 
+#include "app/dialog_units.h"
 #include "app/reader_version.h"
 #include "app/registration.h"
 
@@ -20,34 +21,28 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   const QString boxFont = QStringLiteral("新細明體");
   if (QFontDatabase::hasFamily(boxFont)) setFont(QFont(boxFont, 9));
 
-  // The layout is kept in dialog units, which scale with the box's font.
-  const QFontMetrics metrics(font());
-  const auto place = [&metrics](int x, int y, int width, int height) {
-    const auto across = [&metrics](int units) { return qRound(units * metrics.averageCharWidth() / 4.0); };
-    const auto down = [&metrics](int units) { return qRound(units * metrics.height() / 8.0); };
-    return QRect(across(x), down(y), across(width), down(height));
-  };
+  const DialogUnits units(fontMetrics());
 
   auto* icon = new QLabel(this);
-  const QRect iconCorner = place(14, 14, 0, 0);
+  const QRect iconCorner = units.Rect(14, 14, 0, 0);
   icon->setGeometry(iconCorner.x(), iconCorner.y(), 32, 32);
   icon->setPixmap(QIcon(QString::fromLatin1(kReaderIconResource)).pixmap(32, 32));
 
   auto* version = new QLabel(QStringLiteral("版本 ") + GetReaderVersion(), this);
   version->setObjectName(QStringLiteral("1005"));
   version->setTextFormat(Qt::PlainText);
-  version->setGeometry(place(42, 14, 114, 8));
+  version->setGeometry(units.Rect(42, 14, 114, 8));
 
   auto* notice = new QLabel(QStringLiteral("Copyright (C) QALV. 版權所有"), this);
   notice->setTextFormat(Qt::PlainText);
-  notice->setGeometry(place(42, 26, 169, 8));
+  notice->setGeometry(units.Rect(42, 26, 169, 8));
 
   auto* ok = new QPushButton(QStringLiteral("確定"), this);
   ok->setDefault(true);
-  ok->setGeometry(place(161, 44, 50, 14));
+  ok->setGeometry(units.Rect(161, 44, 50, 14));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
-  setFixedSize(place(0, 0, 218, 65).size());
+  setFixedSize(units.Size(218, 65));
 }
 
 }  // namespace qalv

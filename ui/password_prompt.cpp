@@ -10,6 +10,7 @@
 #include <QValidator>
 #include <string>
 
+#include "app/dialog_units.h"
 #include "net/password_hint.h"
 #include "ui/qt_owner_window.h"
 
@@ -38,26 +39,6 @@ class Utf8LimitValidator : public QValidator {
     pos = static_cast<int>(cut);
     return Acceptable;
   }
-};
-
-// Control rectangles are laid out in dialog units: a quarter of the font's
-// average character width across, an eighth of its height down.
-class DialogUnits {
- public:
-  explicit DialogUnits(const QFontMetrics& metrics)
-      : across_(metrics.averageCharWidth()), down_(metrics.height()) {}
-
-  QRect Rect(int x, int y, int width, int height) const {
-    return QRect(Across(x), Down(y), Across(width), Down(height));
-  }
-  QSize Size(int width, int height) const { return QSize(Across(width), Down(height)); }
-
- private:
-  int Across(int units) const { return (units * across_ + 2) / 4; }
-  int Down(int units) const { return (units * down_ + 4) / 8; }
-
-  int across_;
-  int down_;
 };
 
 }  // namespace

@@ -16,21 +16,14 @@
 #include <system_error>
 #include <utility>
 
+#include "app/dialog_units.h"
+
 namespace qalv {
 namespace {
 
 constexpr int kCaptionLimit = 255;
 // How often a grace wait lets the window repaint.
 constexpr std::chrono::milliseconds kPaintSlice{10};
-
-// Dialog units to pixels for `font`: a quarter of its average character width
-// across, an eighth of its height down.
-QRect DialogUnits(const QFont& font, int x, int y, int width, int height) {
-  const QFontMetrics metrics(font);
-  const int across = metrics.averageCharWidth();
-  const int down = metrics.height();
-  return {x * across / 4, y * down / 8, width * across / 4, height * down / 8};
-}
 
 }  // namespace
 
@@ -149,16 +142,17 @@ CUPDialog::CUPDialog(QWidget* parent)
   const QFont font(QStringLiteral("MS Shell Dlg"), 8);
   setFont(font);
   setWindowTitle(QStringLiteral("Dialog"));
-  setFixedSize(DialogUnits(font, 0, 0, 187, 70).size());
+  const DialogUnits units{QFontMetrics(font)};
+  setFixedSize(units.Size(187, 70));
 
   cancel_->setObjectName(QStringLiteral("2"));
-  cancel_->setGeometry(DialogUnits(font, 129, 50, 50, 14));
+  cancel_->setGeometry(units.Rect(129, 50, 50, 14));
   progress_->setObjectName(QStringLiteral("1018"));
-  progress_->setGeometry(DialogUnits(font, 7, 25, 172, 14));
+  progress_->setGeometry(units.Rect(7, 25, 172, 14));
   progress_->setRange(0, 100);
   progress_->setTextVisible(false);
   status_->setObjectName(QStringLiteral("1026"));
-  status_->setGeometry(DialogUnits(font, 7, 7, 172, 8));
+  status_->setGeometry(units.Rect(7, 7, 172, 8));
   status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
   connect(cancel_, &QPushButton::clicked, this, [this] {

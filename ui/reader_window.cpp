@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "app/about_dialog.h"
+#include "app/dialog_units.h"
 #include "app/reader_version.h"
 #include "app/registration.h"
 #include "ui/backup_copy.h"
@@ -32,15 +33,6 @@ namespace qalv {
 namespace {
 
 const QString kErrorCaption = QStringLiteral("錯誤");
-
-// The window's size in dialog units, converted with the dialog font as the
-// original dialog template was.
-QSize DialogUnitsToPixels(const QFont& font, int width, int height) {
-  const QFontMetrics metrics(font);
-  const int averageWidth =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52;
-  return {width * averageWidth / 4, height * metrics.height() / 8};
-}
 
 bool IsSwallowedKey(const QKeyEvent& key) {
   switch (key.key()) {
@@ -77,7 +69,7 @@ CQUVPCReaderDlg::CQUVPCReaderDlg(RecentFileList& recent, QString commandLine, QW
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   QFont font(QStringLiteral("新細明體"), 9);
   setFont(font);
-  setFixedSize(DialogUnitsToPixels(font, 585, 449));
+  setFixedSize(DialogUnits(QFontMetrics(font)).Size(585, 449));
   setWindowIcon(QIcon(kReaderIconResource));
 
   auto* layout = new QVBoxLayout(this);
