@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/gui/support/sample_pdf.h"
 #include "tests/support/test_support.h"
 #include "viewer/pdf_dialog.h"
 
@@ -21,27 +22,12 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// A4 pages of text and a filled block, as reportlab writes them.
+// Pages full of text, as policy terms are.
 qalv::test::Bytes MakePdf(int pages) {
-  qalv::test::TempDir dir;
-  const std::string path = (dir / "doc.pdf").string();
-  const std::string script =
-      "import sys\n"
-      "from reportlab.pdfgen import canvas\n"
-      "from reportlab.lib.pagesizes import A4\n"
-      "c = canvas.Canvas(sys.argv[1], pagesize=A4)\n"
-      "for i in range(int(sys.argv[2])):\n"
-      "    c.rect(50, 50, 200, 300, stroke=0, fill=1)\n"
-      "    c.setFont('Helvetica', 11)\n"
-      "    for line in range(60):\n"
-      "        c.drawString(60, 800 - line * 12, 'Page %d line %d of the policy terms and conditions' % (i + 1, line))\n"
-      "    c.showPage()\n"
-      "c.save()\n";
-  const qalv::test::CommandResult made = qalv::test::Run("/usr/bin/python3 -c " + qalv::test::ShellQuote(script) +
-                                                         " " + qalv::test::ShellQuote(path) + " " +
-                                                         std::to_string(pages));
-  if (made.exitCode != 0) return {};
-  return qalv::test::ReadFile(path);
+  return qalv::test::SamplePdf(pages,
+                               "    c.setFont('Helvetica', 11)\n"
+                               "    for line in range(60):\n"
+                               "        c.drawString(60, 800 - line * 12, 'Page %d line %d of the policy terms' % (i + 1, line))\n");
 }
 
 // Opens the viewer on `bytes` and draws its first page (grab() paints even

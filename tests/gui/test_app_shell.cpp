@@ -23,11 +23,8 @@
 #include "app/about_dialog.h"
 #include "app/reader_version.h"
 #include "app/registration.h"
+#include "tests/gui/support/qt_print.h"
 #include "tests/support/test_support.h"
-
-// Readable Qt values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.toStdString() << '"'; }
 
 namespace qalv {
 namespace {

@@ -20,6 +20,7 @@
 #include "platform/trace.h"
 #include "tests/gui/support/reader_driver.h"
 #include "tests/support/fixtures.h"
+#include "tests/gui/support/sample_pdf.h"
 #include "tests/support/test_support.h"
 #include "viewer/pdf_dialog.h"
 
@@ -40,26 +41,13 @@ enum : int {
   kRotateRight = 32789,
 };
 
-// A4 portrait (595 x 842 points), each page with a black block at its lower
-// left (x 50..250, y 50..350 points from the bottom) and its number.
+// Each page carries its number in large type.
 test::Bytes MakePdf(int pages) {
-  test::TempDir dir;
-  const std::string path = (dir / "doc.pdf").string();
-  const std::string script =
-      "import sys\n"
-      "from reportlab.pdfgen import canvas\n"
-      "from reportlab.lib.pagesizes import A4\n"
-      "c = canvas.Canvas(sys.argv[1], pagesize=A4)\n"
-      "for i in range(int(sys.argv[2])):\n"
-      "    c.rect(50, 50, 200, 300, stroke=0, fill=1)\n"
-      "    c.setFont('Helvetica', 48)\n"
-      "    c.drawString(100, 700, 'Page %d' % (i + 1))\n"
-      "    c.showPage()\n"
-      "c.save()\n";
-  const test::CommandResult made = test::Run("/usr/bin/python3 -c " + test::ShellQuote(script) + " " +
-                                             test::ShellQuote(path) + " " + std::to_string(pages));
-  EXPECT_EQ(made.exitCode, 0) << made.err;
-  return test::ReadFile(path);
+  test::Bytes bytes = test::SamplePdf(pages,
+                                      "    c.setFont('Helvetica', 48)\n"
+                                      "    c.drawString(100, 700, 'Page %d' % (i + 1))\n");
+  EXPECT_FALSE(bytes.empty());
+  return bytes;
 }
 
 const test::Bytes& OnePage() {

@@ -22,9 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/gui/support/reader_driver.h"
 #include "ui/progress_dialog.h"
-
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace qalv {
 namespace {
@@ -33,19 +32,6 @@ using std::chrono::milliseconds;
 
 const QString kInitiated = QStringLiteral("Termination Initiated..");
 const QString kComplete = QStringLiteral("Termination Complete ..Shutting Down !!");
-
-// Runs the event loop until `until` holds or `timeoutMs` passes.
-bool WaitFor(const std::function<bool()>& until, int timeoutMs = 10000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!until()) {
-    if (clock.elapsed() > timeoutMs) return false;
-    QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
 
 // Sleeps in short steps until `done` holds or `limit` passes.
 void SleepUntil(const std::function<bool()>& done, milliseconds limit) {
@@ -340,7 +326,7 @@ TEST_F(ProgressDialogTest, AbandonedWorkerReachesNothing) {
   EXPECT_LT(clock.elapsed(), 2000) << "the clean-up waits one grace period, not for the worker";
   dialogGone = true;
   probe->release = true;
-  ASSERT_TRUE(WaitFor([&] { return probe->finished.load(); }));
+  ASSERT_TRUE(test::WaitFor([&] { return probe->finished.load(); }));
   QTest::qWait(50);
   EXPECT_TRUE(goneBeforeSending);
   EXPECT_EQ(deliveredLate, 0);

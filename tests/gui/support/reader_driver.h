@@ -25,11 +25,9 @@
 #include <vector>
 
 #include "app/recent_file_list.h"
+#include "tests/gui/support/qt_print.h"
 #include "tests/support/test_support.h"
 #include "ui/reader_window.h"
-
-// Readable failure messages for texts.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace qalv::test {
 

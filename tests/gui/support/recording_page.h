@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "tests/gui/support/qt_print.h"
 #include "ui/element_writer.h"
 
 namespace qalv::test {
@@ -73,8 +74,3 @@ class RecordingPage : public ElementWriter {
 };
 
 }  // namespace qalv::test
-
-// Readable QString values in test failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-  *out << '"' << text.toStdString() << '"';
-}
