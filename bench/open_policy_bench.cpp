@@ -38,6 +38,8 @@
 #include "platform/file_io.h"
 #include "platform/secure_buffer.h"
 #include "platform/trace.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/test_support.h"
 #include "tools/writer/package_writer.h"
 #include "tools/writer/test_pki.h"
 #include "verify/open_policy.h"
@@ -94,24 +96,6 @@ writer::Bytes RandomDocument(size_t size, uint64_t seed) {
   return document;
 }
 
-// The chain as a first opening would have fetched and kept it: named by the
-// upper-case hex of the intermediate's key identifier and sealed under that
-// name, so the opening never reaches for the network.
-bool StoreChain(const writer::TestPki& pki, const fs::path& work) {
-  const writer::Bytes chain = writer::ChainFile(pki);
-  const writer::Bytes keyId = pki.intermediate.key->KeyIdentifier();
-  const std::string name = HexOf(keyId.data(), keyId.size());
-  writer::Bytes sealed(chain.size() + seal::kOverhead);
-  size_t length = sealed.size();
-  if (name.empty() ||
-      SealBuffer(chain.data(), chain.size(), name.c_str(), sealed.data(), length) != 0) {
-    return false;
-  }
-  std::error_code error;
-  fs::create_directories(work, error);
-  return !error && WriteWholeFile(work / name, sealed.data(), length) == 0;
-}
-
 bool PrepareSize(const writer::TestPki& pki, const fs::path& dir, size_t mib) {
   writer::PackageSpec spec = writer::DefaultPackageSpec(pki);
   spec.password = kPassword;
@@ -128,11 +112,10 @@ bool PrepareSize(const writer::TestPki& pki, const fs::path& dir, size_t mib) {
 
 int Prepare(const fs::path& dir, const std::vector<size_t>& sizes) {
   try {
-    const writer::TestPki pki = writer::MakeTestPki({.keyDir = QALV_BENCH_KEY_DIR});
-    if (!StoreChain(pki, WorkFolderOf(dir))) {
-      std::fprintf(stderr, "cannot store the CA chain in %s\n", WorkFolderOf(dir).c_str());
-      return 1;
-    }
+    // The chain as a first opening would have fetched and kept it, so the
+    // opening never reaches for the network.
+    const writer::TestPki& pki = test::SharedPki();
+    test::StoreSealedChain(WorkFolderOf(dir));
     for (size_t mib : sizes) {
       if (!PrepareSize(pki, dir, mib)) {
         std::fprintf(stderr, "cannot write the %zu MiB package into %s\n", mib, dir.c_str());
@@ -599,20 +582,8 @@ int Usage() {
 }
 
 int Bench(int runs, const std::vector<size_t>& sizes) {
-  std::error_code error;
-  std::string pattern = (fs::temp_directory_path(error) / "qalv-bench-XXXXXX").string();
-  if (error || mkdtemp(pattern.data()) == nullptr) {
-    std::fprintf(stderr, "cannot make a temporary folder\n");
-    return 1;
-  }
-  const fs::path dir = pattern;
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      std::error_code ignored;
-      fs::remove_all(dir, ignored);
-    }
-  } cleanup{dir};
+  const test::TempDir temp;
+  const fs::path dir = temp.path();
 
   std::printf("Building packages of %s MiB in %s ...\n\n", SizeList(sizes).c_str(), dir.c_str());
   const std::optional<ChildRun> prepared = RunSelf({"--prepare", dir.string(), SizeList(sizes)});

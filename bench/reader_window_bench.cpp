@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -47,7 +46,6 @@ int main(int argc, char** argv) {
   qalv::trace::SetLogSink({});
 
   qalv::test::TempDir home;
-  std::filesystem::create_directories(home.path() / "qalvquv");
   qalv::test::StoreSealedChain(home.path() / "qalvquv");
   double coldMs = 0;
   {

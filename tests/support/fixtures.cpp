@@ -20,6 +20,7 @@ const writer::PackageSpec& SharedPackageSpec() {
 
 void StoreSealedChain(const std::filesystem::path& workFolder, const writer::RsaKey& issuerKey,
                       const writer::Bytes& chain) {
+  std::filesystem::create_directories(workFolder);
   const std::string name = Hex(issuerKey.KeyIdentifier());
   Bytes sealed(chain.size() + seal::kOverhead);
   size_t length = sealed.size();

@@ -12,8 +12,9 @@ namespace qalv::test {
 const writer::TestPki& SharedPki();
 const writer::PackageSpec& SharedPackageSpec();
 
-// Stores `chain` in the work folder sealed under `issuerKey`'s identifier, as
-// a first opening would have fetched it; by default the shared PKI's chain.
+// Stores `chain` in the work folder (made when missing) sealed under
+// `issuerKey`'s identifier, as a first opening would have fetched it; by
+// default the shared PKI's chain.
 void StoreSealedChain(const std::filesystem::path& workFolder, const writer::RsaKey& issuerKey,
                       const writer::Bytes& chain);
 void StoreSealedChain(const std::filesystem::path& workFolder);
