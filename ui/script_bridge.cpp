@@ -8,37 +8,36 @@ ScriptBridge::ScriptBridge(BridgeTarget& target, WebPageWriter& page, QObject* p
     : QObject(parent), target_(target), page_(page) {}
 
 void ScriptBridge::JsShowPdf(int token) {
-  Queue(token, [this] { return target_.JsShowPdf(), false; });
+  Queue(token, false, [this] { return target_.JsShowPdf(), false; });
 }
 
 void ScriptBridge::JsInit(int token) {
-  Queue(token, [this] { return target_.JsInit(), false; });
+  Queue(token, true, [this] { return target_.JsInit(), false; });
 }
 
 void ScriptBridge::JsOpenTpk(int token) {
-  Queue(token, [this] { return target_.JsOpenTpk(), false; });
+  Queue(token, true, [this] { return target_.JsOpenTpk(), false; });
 }
 
 void ScriptBridge::JsOpenRecently(int token, const QString& path) {
-  Queue(token, [this, path] { return target_.JsOpenRecently(path), false; });
+  Queue(token, true, [this, path] { return target_.JsOpenRecently(path), false; });
 }
 
 void ScriptBridge::JsCopyTpk(int token) {
-  Queue(token, [this] { return target_.JsCopyTpk(), false; });
+  Queue(token, false, [this] { return target_.JsCopyTpk(), false; });
 }
 
 void ScriptBridge::JsOnlineVerify(int token) {
-  Queue(token, [this] { return target_.JsOnlineVerify(); });
+  Queue(token, false, [this] { return target_.JsOnlineVerify(); });
 }
 
 void ScriptBridge::SetProperty(const QString& name, const QString& value) {
   if (name != u"m_b64Data" && name != u"m_dataPin") return;
   target_.SetBridgeProperty(name, value);
-  (name == u"m_b64Data" ? sentB64Data_ : sentDataPin_) = value;
 }
 
-void ScriptBridge::Queue(int token, std::function<bool()> work) {
-  calls_.push_back({token, std::move(work)});
+void ScriptBridge::Queue(int token, bool opens, std::function<bool()> work) {
+  calls_.push_back({token, opens, std::move(work)});
   if (!running_) QTimer::singleShot(0, this, &ScriptBridge::RunNext);
 }
 
@@ -49,14 +48,11 @@ void ScriptBridge::RunNext() {
   calls_.pop_front();
   const bool result = call.work();
 
-  // The page keeps its own copies of the two properties; send them only when
-  // they changed, the document's Base64 text being large.
-  const QString b64Data = target_.BridgeProperty(QStringLiteral("m_b64Data"));
-  const QString dataPin = target_.BridgeProperty(QStringLiteral("m_dataPin"));
-  if (b64Data != sentB64Data_ || dataPin != sentDataPin_) {
-    page_.Call("setProperties", {b64Data, dataPin});
-    sentB64Data_ = b64Data;
-    sentDataPin_ = dataPin;
+  // The page keeps its own copies of the two properties; only an opening
+  // changes them. No copy is kept here, so the window can wipe the old text.
+  if (call.opens) {
+    page_.Call("setProperties", {target_.BridgeProperty(QStringLiteral("m_b64Data")),
+                                 target_.BridgeProperty(QStringLiteral("m_dataPin"))});
   }
   const int token = call.token;
   page_.Call("resolve", {token, result}, [this, token] { emit CallFinished(token); });

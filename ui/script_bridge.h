@@ -49,19 +49,19 @@ class ScriptBridge : public QObject {
   void CallFinished(int token);
 
  private:
-  void Queue(int token, std::function<bool()> work);
+  // `opens`: the call may open a document and so change the two properties.
+  void Queue(int token, bool opens, std::function<bool()> work);
   void RunNext();
 
   struct Call {
     int token;
+    bool opens;
     std::function<bool()> work;
   };
   BridgeTarget& target_;
   WebPageWriter& page_;
   std::deque<Call> calls_;
   bool running_ = false;
-  QString sentB64Data_;
-  QString sentDataPin_;
 };
 
 }  // namespace qalv
