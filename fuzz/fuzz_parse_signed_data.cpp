@@ -1,7 +1,8 @@
-// The CA chain reader on arbitrary bytes, DER or Base64 text alike, and the
-// certificate check of every certificate it read against the whole list: the
-// walks must end and give only the three flags, however the certificates
-// name and sign each other.
+// The CA chain reader on arbitrary bytes, DER or Base64 text alike, the
+// certificate check of every certificate it read against the whole list
+// (which also serves as the anchors), and the chain store's test of the
+// chain under each certificate's key identifier: the walks must end and give
+// only the three flags, however the certificates name and sign each other.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -22,8 +23,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       qalv::CERT_EXPIRED | qalv::CERT_ISSUER_UNVERIFIED | qalv::CERT_NO_ROOT;
   const std::span<const qalv::X509Certificate> all(record.certificates);
   for (size_t i = 0; i < all.size(); ++i) {
-    const int32_t flags = qalv::CheckCertificate(all.subspan(i), record.certificates, kToday);
+    const int32_t flags =
+        qalv::CheckCertificate(all.subspan(i), record.certificates, record.certificates, kToday);
     if ((flags & ~kAllFlags) != 0) __builtin_trap();
+    const qalv::DerBuffer& keyId = all[i].subjectKeyId;
+    const bool leads = qalv::ChainLeadsToAnchor(record.certificates, keyId.data,
+                                                static_cast<size_t>(keyId.length),
+                                                record.certificates);
+    // A chain leading nowhere cannot do so without a certificate to start at.
+    if (leads && keyId.length == 0) __builtin_trap();
   }
   return 0;
 }

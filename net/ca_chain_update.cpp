@@ -11,9 +11,7 @@
 
 #include "net/authenticators.h"
 #include "net/http_exchange.h"
-#include "net/sealed_storage.h"
 #include "platform/code_page.h"
-#include "platform/file_io.h"
 
 namespace qalv {
 namespace {
@@ -71,8 +69,9 @@ bool ReportOutcome(PolicyState& state, const HttpReply& reply) {
 
 // Reads the reply by position: an object whose first member value is the
 // result code and whose second member value is the chain text, taken as the
-// exact bytes of the reply (no escape undone). Stores it only on success.
-int32_t StoreChain(PolicyState& state, std::string_view reply, const std::string& aki) {
+// exact bytes of the reply (no escape undone). 1 with the text in `chain`
+// only for the service's success code.
+int32_t TakeChain(PolicyState& state, std::string_view reply, SecureBuffer& chain) {
   jsmn_parser parser;
   jsmn_init(&parser);
   jsmntok_t tokens[kTokenSlots] = {};
@@ -86,27 +85,18 @@ int32_t StoreChain(PolicyState& state, std::string_view reply, const std::string
     TellError(state, Format("回傳資料型態錯誤(%d)", count));
     return 0;
   }
-  // Anything but the service's success code is an error reply; storing it
-  // would make every later opening fail without asking the service again.
+  // Anything but the service's success code is an error reply, not a chain.
   const std::string code(TokenText(reply, tokens[2]));
   if (code != kSuccessCode) {
     TellError(state, Format("回傳代碼=%s(%d)", code.c_str(), count));
     return 0;
   }
-
-  const std::string_view chain = TokenText(reply, tokens[4]);
-  SecureBuffer sealed;
-  if (!sealed.Allocate(chain.size() + seal::kOverhead)) return 0;
-  size_t sealedLength = sealed.size();
-  if (SealBuffer(reinterpret_cast<const uint8_t*>(chain.data()), chain.size(), aki.c_str(),
-                 sealed.data(), sealedLength) != 0) {
-    return 0;
-  }
-  return WriteWholeFile(state.workFolder + aki, sealed.data(), sealedLength) == 0 ? 1 : 0;
+  const std::string_view text = TokenText(reply, tokens[4]);
+  return chain.Assign(reinterpret_cast<const uint8_t*>(text.data()), text.size()) ? 1 : 0;
 }
 
-int32_t Update(PolicyState& state, const std::string& url, const uint8_t* keyId,
-               size_t keyIdLength) {
+int32_t Fetch(PolicyState& state, const std::string& url, const uint8_t* keyId,
+              size_t keyIdLength, SecureBuffer& chain) {
   ChainUpdateAuthenticator authenticator;
   if (!MakeChainUpdateAuthenticator(AuthPrefixText(state), keyId, keyIdLength, authenticator)) {
     return 0;
@@ -123,15 +113,15 @@ int32_t Update(PolicyState& state, const std::string& url, const uint8_t* keyId,
   const HttpReply reply = HttpExchange(request);
   if (!ReportOutcome(state, reply)) return 0;
 
-  return StoreChain(state, ReplyText(reply), authenticator.aki);
+  return TakeChain(state, ReplyText(reply), chain);
 }
 
 }  // namespace
 
-int32_t UpdateCaChain(PolicyState& state, const std::string& url, const uint8_t* keyId,
-                      size_t keyIdLength) {
+int32_t FetchCaChain(PolicyState& state, const std::string& url, const uint8_t* keyId,
+                     size_t keyIdLength, SecureBuffer& chain) {
   try {
-    return Update(state, url, keyId, keyIdLength);
+    return Fetch(state, url, keyId, keyIdLength, chain);
   } catch (const std::exception& e) {
     Tell(state, "憑證鏈更新例外錯誤", Utf8Prefix(e.what(), kMaxShownException));
     return 0;

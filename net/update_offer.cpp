@@ -13,10 +13,11 @@ namespace {
 constexpr char kInstallerName[] = "update.exe";
 constexpr uint32_t kConnectTimeoutMs = 8000;
 constexpr size_t kMaxShownException = 254;
-constexpr int32_t kStarted = 32;  // shell start results above this mean started
 
 constexpr char kQuestion[] = "檢測到有更新的版本，若要下載新版本請點選確定。";
 constexpr char kDownloadFailed[] = "下載失敗";
+constexpr char kSavedBefore[] = "新版本的安裝程式已下載至：\n";
+constexpr char kSavedAfter[] = "\n本程式不會自動執行下載的檔案，請確認來源後再自行安裝。";
 
 void Tell(PolicyState& state, const std::string& text, OwnerWindow::Icon icon) {
   if (state.ownerWindow == nullptr) return;
@@ -44,50 +45,40 @@ bool Download(PolicyState& state, const std::string& address) {
     return false;
   }
   if (reply.outcome != HttpReply::Outcome::kOk) return false;
-  return WriteWholeFile(InstallerPath(state), reply.data.data(),
-                        static_cast<size_t>(reply.length)) == 0;
+  return WritePrivateFile(InstallerPath(state), reply.data.data(),
+                          static_cast<size_t>(reply.length)) == 0;
 }
 
-// Why the shell did not start the installer, by its start result.
-std::string StartFailureText(const std::string& address, int32_t result) {
-  const std::string code = std::to_string(result);
-  if (result >= 0 && result <= 3) return address + "路徑錯誤或不存在(" + code + ")";
-  if (result == 5) return address + "禁止存取(" + code + ")";
-  if (result == 31) return "找不到程式開啟URL，請確定預設瀏覽器是否設定";
-  return "請檢查網路是否已連線，無法開啟URL(" + code + ")";
-}
-
-bool Offer(PolicyState& state, const std::string& requiredVersion,
+void Offer(PolicyState& state, const std::string& requiredVersion,
            const std::string& updateAddress) {
   // Plain text order, not by the numbers between the dots: 1.2.10.0 is older
   // than 1.2.8.0. Bytes of UTF-8 order as the code points do, which for
   // version texts (ASCII) is the order of their UTF-16 code units.
-  if (requiredVersion <= state.readerVersion) return false;
+  if (requiredVersion <= state.readerVersion) return;
   // Without a window to ask, nobody accepted.
-  if (state.ownerWindow == nullptr) return false;
+  if (state.ownerWindow == nullptr) return;
   const OwnerWindow::Answer answer = state.ownerWindow->ShowMessage(
       {"更新資訊", kQuestion, OwnerWindow::Icon::kQuestion, OwnerWindow::Buttons::kOkCancel});
-  if (answer != OwnerWindow::Answer::kOk) return false;
+  if (answer != OwnerWindow::Answer::kOk) return;
 
   if (!DownloadUpdate(state, updateAddress)) {
     TellWarning(state, updateAddress + kDownloadFailed);
-    return false;
+    return;
   }
-  const int32_t result = state.ownerWindow->OpenWithDesktop(InstallerPath(state));
-  if (result > kStarted) return true;
-  TellWarning(state, StartFailureText(updateAddress, result));
-  return false;
+  // The file came from the network: handing it to the desktop's opener could
+  // start anything. The user is told where it is and installs it knowingly.
+  state.ownerWindow->ShowMessage({"更新資訊", kSavedBefore + InstallerPath(state) + kSavedAfter,
+                                  OwnerWindow::Icon::kInformation, OwnerWindow::Buttons::kOk});
 }
 
 }  // namespace
 
-bool OfferReaderUpdate(PolicyState& state, const std::string& requiredVersion,
+void OfferReaderUpdate(PolicyState& state, const std::string& requiredVersion,
                        const std::string& updateAddress) {
   try {
-    return Offer(state, requiredVersion, updateAddress);
+    Offer(state, requiredVersion, updateAddress);
   } catch (const std::exception& e) {
     TellException(state, e);
-    return false;
   }
 }
 

@@ -1,5 +1,6 @@
 // The reader update offer: when a package names a newer reader, ask, fetch
-// the installer into the work folder and start it.
+// the installer into the work folder and say where it is. Nothing is
+// started: a file from the network is never run by the reader.
 #pragma once
 
 #include <string>
@@ -8,10 +9,10 @@
 
 namespace qalv {
 
-// True only when the user accepted and the installer was started (the
-// reader then closes). Compares the versions as plain text.
-[[nodiscard]] bool OfferReaderUpdate(PolicyState& state, const std::string& requiredVersion,
-                                     const std::string& updateAddress);
+// Compares the versions as plain text; tells the user through
+// state.ownerWindow what came of an accepted offer.
+void OfferReaderUpdate(PolicyState& state, const std::string& requiredVersion,
+                       const std::string& updateAddress);
 
 // True when the whole reply body was stored as workFolder + "update.exe".
 [[nodiscard]] bool DownloadUpdate(PolicyState& state, const std::string& address);

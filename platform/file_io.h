@@ -23,4 +23,22 @@ inline constexpr int32_t kFailed = -1;
 [[nodiscard]] int32_t WriteWholeFile(const std::filesystem::path& path, const uint8_t* bytes,
                                      size_t length);
 
+// The work folder holds chains, seals and the document's script: only its
+// owner may read it. Writes there are mode 0600 and never go through a link:
+// a symbolic or hard link (or anything but a plain file of ours) at the name
+// is removed and a new file made in its place, so the link's target is
+// untouched.
+[[nodiscard]] int32_t WritePrivateFile(const std::filesystem::path& path, const uint8_t* bytes,
+                                       size_t length);
+
+// As WritePrivateFile, but the new content replaces the old in one step (a
+// temporary file in the same folder, flushed, then renamed over the name): a
+// crash or a full disk leaves the old file whole, never a damaged one.
+[[nodiscard]] int32_t ReplacePrivateFile(const std::filesystem::path& path, const uint8_t* bytes,
+                                         size_t length);
+
+// Makes the folder (and missing parents) when it does not exist; the folder
+// itself is made with mode 0700. 0, or -1 with `error` saying why.
+[[nodiscard]] int32_t CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error);
+
 }  // namespace qalv

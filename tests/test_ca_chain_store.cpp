@@ -96,13 +96,22 @@ struct Certificates {
   writer::Identity loopA;
   writer::Identity loopB;
   writer::Identity loopSigner;
+  // The root issued again (same name and key, other serial and dates), and
+  // a self-made PKI that copies the genuine names over other keys.
+  writer::Identity reissuedRoot;
+  writer::Identity forgedRoot;
+  writer::Identity forgedIntermediate;
+  writer::Identity forgedInsurer;
 };
 
 const Certificates& Fixture() {
   static const Certificates certs = [] {
     const writer::TestPki& pki = test::SharedPki();
-    Certificates c{pki.root, pki.intermediate, pki.insurer, pki.authority, {}, {}, {}, {}, {}, {},
-                   {}};
+    Certificates c;
+    c.root = pki.root;
+    c.intermediate = pki.intermediate;
+    c.insurer = pki.insurer;
+    c.authority = pki.authority;
     c.insurerExpiredYesterday = Issue(kInsurerSubject, false, pki.insurer.key, &pki.intermediate,
                                       writer::CertTimeText(TodayMidnight() - 1));
     c.insurerExpiringToday = Issue(kInsurerSubject, false, pki.insurer.key, &pki.intermediate,
@@ -114,13 +123,23 @@ const Certificates& Fixture() {
     c.loopA = Issue("CN=Loop A", true, pki.root.key, &bootstrapB);
     c.loopB = Issue("CN=Loop B", true, pki.authority.key, &c.loopA);
     c.loopSigner = Issue("CN=Loop Signer", false, pki.insurer.key, &c.loopA);
+
+    c.reissuedRoot = Issue(pki.root.subject, true, pki.root.key, nullptr, "20401231235959");
+    c.forgedRoot = Issue(pki.root.subject, true, pki.authority.key, nullptr);
+    c.forgedIntermediate = Issue(pki.intermediate.subject, true, pki.insurer.key, &c.forgedRoot);
+    c.forgedInsurer = Issue(kInsurerSubject, false, pki.authority.key, &c.forgedIntermediate);
     return c;
   }();
   return certs;
 }
 
+// The test PKI's root as the one anchor.
+CertificateList RootAnchor() { return ReadCertificates({Fixture().root.certificate}); }
+
 // ---------------------------------------------------------------------------
 // The certificate check
+
+using C = Certificates;
 
 struct CheckCase {
   const char* name;
@@ -128,9 +147,8 @@ struct CheckCase {
   std::vector<writer::Identity Certificates::*> own;  // after the subject in its own list
   std::vector<writer::Identity Certificates::*> chain;
   int32_t flags;
+  std::vector<writer::Identity Certificates::*> anchors = {&C::root};
 };
-
-using C = Certificates;
 
 const CheckCase kCheckCases[] = {
     {"full chain", &C::insurer, {}, {&C::root, &C::intermediate}, 0},
@@ -154,6 +172,17 @@ const CheckCase kCheckCases[] = {
     {"issue each other in the chain", &C::loopSigner, {}, {&C::loopA, &C::loopB}, 4},
     {"issue each other in the own list", &C::loopSigner, {&C::loopA, &C::loopB}, {}, 6},
     {"issue each other in both", &C::loopSigner, {&C::loopB, &C::loopA}, {&C::loopA, &C::loopB}, 4},
+    // Only an anchor roots a path: being self-signed is not enough.
+    {"no anchor configured", &C::insurer, {}, {&C::root, &C::intermediate}, 4, {}},
+    {"self-made PKI", &C::forgedInsurer, {}, {&C::forgedRoot, &C::forgedIntermediate}, 4},
+    {"self-made root, genuine names", &C::forgedIntermediate, {}, {&C::forgedRoot}, 4},
+    {"anchor issued again", &C::insurer, {}, {&C::root, &C::intermediate}, 0, {&C::reissuedRoot}},
+    {"anchor's name over another key", &C::insurer, {}, {&C::root, &C::intermediate}, 4,
+     {&C::forgedRoot}},
+    {"walk ends at an anchored intermediate", &C::insurer, {}, {&C::intermediate}, 0,
+     {&C::intermediate}},
+    {"another anchor than the walk's end", &C::insurer, {}, {&C::root, &C::intermediate}, 4,
+     {&C::intermediate}},
 };
 
 TEST(CheckCertificate, FlagsOfEachChain) {
@@ -164,7 +193,11 @@ TEST(CheckCertificate, FlagsOfEachChain) {
     for (auto member : c.own) own.push_back((certs.*member).certificate);
     std::vector<Bytes> chain;
     for (auto member : c.chain) chain.push_back((certs.*member).certificate);
-    EXPECT_EQ(CheckCertificate(ReadCertificates(own), ChainCertificates(chain)), c.flags);
+    std::vector<Bytes> anchors;
+    for (auto member : c.anchors) anchors.push_back((certs.*member).certificate);
+    EXPECT_EQ(CheckCertificate(ReadCertificates(own), ChainCertificates(chain),
+                               ReadCertificates(anchors)),
+              c.flags);
   }
 }
 
@@ -184,7 +217,7 @@ TEST(CheckCertificate, ExpiryComparesTheDateOnly) {
   for (const auto& row : rows) {
     SCOPED_TRACE(std::to_string(row.today.year) + "-" + std::to_string(row.today.month) + "-" +
                  std::to_string(row.today.day));
-    EXPECT_EQ(CheckCertificate(own, chain, row.today), row.flags);
+    EXPECT_EQ(CheckCertificate(own, chain, RootAnchor(), row.today), row.flags);
   }
 }
 
@@ -208,8 +241,9 @@ TEST(CheckCertificate, SelfIssuedRootWithoutAuthorityKeyIdEnds) {
   ASSERT_EQ(own[0].selfSigned, 0);
   ASSERT_GT(own[0].subjectKeyId.length, 0);
 
-  EXPECT_EQ(CheckCertificate(own, ChainCertificates({root})), CERT_NO_ROOT);
-  EXPECT_EQ(CheckCertificate(ReadCertificates({root, root}), {}),
+  EXPECT_EQ(CheckCertificate(own, ChainCertificates({root}), own), 0);
+  EXPECT_EQ(CheckCertificate(own, ChainCertificates({root}), RootAnchor()), CERT_NO_ROOT);
+  EXPECT_EQ(CheckCertificate(ReadCertificates({root, root}), {}, RootAnchor()),
             CERT_ISSUER_UNVERIFIED | CERT_NO_ROOT);
 }
 
@@ -293,7 +327,8 @@ TEST(ParseSignedData, ReadsOpenSslChains) {
     ASSERT_EQ(ParseSignedData(record, chain.data(), chain.size()), 0);
     ASSERT_EQ(record.certificates.size(), row.certificates);
     // OpenSSL keeps its own order; the check does not depend on it.
-    EXPECT_EQ(CheckCertificate(ReadCertificates({certs.insurer.certificate}), record.certificates) &
+    EXPECT_EQ(CheckCertificate(ReadCertificates({certs.insurer.certificate}), record.certificates,
+                               RootAnchor()) &
                   CERT_ISSUER_UNVERIFIED,
               0);
   }
@@ -544,6 +579,7 @@ class ChainStore : public ::testing::Test {
     state.workFolder = dir.path().string() + "/";
     state.certChainUrl = service.url();
     state.ownerWindow = &window;
+    state.trust = test::SharedTrust();
   }
 
   int32_t Check(const Bytes& certificate) {
@@ -569,6 +605,17 @@ class ChainStore : public ::testing::Test {
     test::WriteFile(ChainPath(), sealed);
   }
 
+  // The unsealed text of the stored chain file.
+  std::string StoredText() const {
+    const Bytes sealed = test::ReadFile(ChainPath());
+    Bytes plain(sealed.size());
+    size_t length = plain.size();
+    const std::string name = ChainPath().filename().string();
+    EXPECT_EQ(UnsealBuffer(sealed.data(), sealed.size(), name.c_str(), plain.data(), length), 0);
+    plain.resize(length);
+    return AsString(plain);
+  }
+
   test::TempDir dir;
   ChainService service;
   test::RecordingOwnerWindow window;
@@ -589,11 +636,9 @@ TEST_F(ChainStore, FirstCheckFetchesLaterChecksReadTheFile) {
 
   // Stored sealed under its own name, holding the text as delivered.
   const Bytes sealed = test::ReadFile(ChainPath());
-  Bytes plain(sealed.size());
-  size_t length = plain.size();
-  ASSERT_EQ(UnsealBuffer(sealed.data(), sealed.size(), aki.c_str(), plain.data(), length), 0);
-  plain.resize(length);
-  EXPECT_EQ(AsString(plain), chainText);
+  EXPECT_EQ(StoredText(), chainText);
+  EXPECT_EQ(std::filesystem::status(ChainPath()).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   EXPECT_EQ(Check(certs.authority.certificate), 0);
   EXPECT_EQ(Check(certs.insurer.certificate), 0);
@@ -616,10 +661,14 @@ TEST_F(ChainStore, DamagedFileGivesMinusOneWithoutNewFetch) {
   EXPECT_EQ(test::ReadFile(ChainPath()), damaged);
 }
 
-// A stored chain is used as it is, DER or Base64, whatever it holds.
+// A stored chain that leads to an anchor is used as it is, DER or Base64.
 TEST_F(ChainStore, StoredChainGivesTheCheckResult) {
   const Certificates& certs = Fixture();
   const std::vector<Bytes> full{certs.root.certificate, certs.intermediate.certificate};
+  Bytes badSignature = certs.insurer.certificate;
+  badSignature.back() ^= 0x01;
+  Bytes badSignatureExpired = certs.insurerExpiredYesterday.certificate;
+  badSignatureExpired.back() ^= 0x01;
   const struct {
     const char* name;
     Bytes chainText;
@@ -628,13 +677,9 @@ TEST_F(ChainStore, StoredChainGivesTheCheckResult) {
   } rows[] = {
       {"DER", writer::ChainFile(full), certs.insurer.certificate, 0},
       {"Base64", Text(Base64Chain(full)), certs.insurer.certificate, 0},
-      {"issuer missing", writer::ChainFile({certs.root.certificate}), certs.insurer.certificate, 6},
-      {"issuer missing, expired", writer::ChainFile({certs.root.certificate}),
-       certs.insurerExpiredYesterday.certificate, 7},
-      {"top not self-signed", writer::ChainFile({certs.intermediate.certificate}),
-       certs.insurer.certificate, 4},
-      {"top not self-signed, expired", writer::ChainFile({certs.intermediate.certificate}),
-       certs.insurerExpiredYesterday.certificate, 5},
+      {"reverse order", writer::ChainFile({full[1], full[0]}), certs.insurer.certificate, 0},
+      {"signature not the issuer's", writer::ChainFile(full), badSignature, 6},
+      {"signature not the issuer's, expired", writer::ChainFile(full), badSignatureExpired, 7},
       {"expired yesterday", writer::ChainFile(full), certs.insurerExpiredYesterday.certificate, 0},
       {"expiring today", writer::ChainFile(full), certs.insurerExpiringToday.certificate, 0},
   };
@@ -656,39 +701,136 @@ TEST_F(ChainStore, ServiceErrorGivesMinusOneAndAsksAgainNextTime) {
   EXPECT_EQ(service.requests(), 2);
 }
 
-// What cannot be read as a chain is left in a dump file named after the
-// reader's code, and the stored file keeps answering -1 without a fetch.
-TEST_F(ChainStore, UnreadableChainLeavesADumpFile) {
+// A stored file that cannot be read as a chain is left in a dump file named
+// after the reader's code, and keeps answering -1 without a fetch.
+TEST_F(ChainStore, UnreadableStoredChainLeavesADumpFile) {
   const struct {
     const char* name;
-    std::string chainValue;
+    std::string chainText;
     const char* dump;
-    std::string dumped;
   } rows[] = {
-      {"plain message", "service unavailable", "caParse=22.p7b", "service unavailable"},
-      // A JSON-escaped slash is stored with its backslash, which Base64 refuses.
-      {"escaped slash", "MIIB\\/w==", "caParse=82.p7b", "MIIB\\/w=="},
+      {"plain message", "service unavailable", "caParse=22.p7b"},
+      // A JSON-escaped slash kept with its backslash, which Base64 refuses.
+      {"escaped slash", "MIIB\\/w==", "caParse=82.p7b"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Store(Text(row.chainText));
+    EXPECT_EQ(Check(Fixture().insurer.certificate), -1);
+    EXPECT_EQ(Check(Fixture().insurer.certificate), -1);
+    ASSERT_TRUE(std::filesystem::exists(dir / row.dump));
+    EXPECT_EQ(AsString(test::ReadFile(dir / row.dump)), row.chainText);
+  }
+  EXPECT_EQ(service.requests(), 0);
+}
+
+// What a chain service or a file in the work folder offers is kept and used
+// only when it leads from the requested key identifier to an anchor.
+TEST_F(ChainStore, OnlyChainsLeadingToAnAnchorAreKeptOrUsed) {
+  const Certificates& certs = Fixture();
+  const std::string genuine =
+      Base64Chain({certs.root.certificate, certs.intermediate.certificate});
+  const std::string planted = Base64Chain({certs.forgedRoot.certificate,
+                                           certs.forgedIntermediate.certificate});
+  const std::string untrusted = "憑證鏈無法連結至信任的根憑證";
+  const struct {
+    const char* name;
+    std::optional<std::string> stored;  // a chain file already in the work folder
+    std::string served;                 // the chain the service answers with
+    int32_t result;
+    int requests;                    // over two checks in one opening
+    std::optional<std::string> kept;    // the chain file afterwards
+    size_t boxes;
+  } rows[] = {
+      {"genuine chain fetched", {}, genuine, 0, 1, genuine, 0},
+      {"intermediate without its root", {}, Base64Chain({certs.intermediate.certificate}), -1, 1,
+       {}, 1},
+      {"genuine intermediate under a forged root", {},
+       Base64Chain({certs.forgedRoot.certificate, certs.intermediate.certificate}), -1, 1, {}, 1},
+      {"forged names over other keys", {}, planted, -1, 1, {}, 1},
+      {"chain of the root alone", {}, Base64Chain({certs.root.certificate}), -1, 1, {}, 1},
+      {"not a chain", {}, "service unavailable", -1, 1, {}, 1},
+      {"planted file replaced", planted, genuine, 0, 1, genuine, 0},
+      {"planted file, service poisoned too", planted, planted, -1, 1, planted, 1},
+      {"genuine file kept", genuine, planted, 0, 0, genuine, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     std::filesystem::remove(ChainPath());
+    if (row.stored) Store(Text(*row.stored));
+    service.Answer(200, ChainReply(row.served));
     const int before = service.requests();
-    service.Answer(200, ChainReply(row.chainValue));
-    EXPECT_EQ(Check(Fixture().insurer.certificate), -1);
-    EXPECT_EQ(Check(Fixture().insurer.certificate), -1);
-    EXPECT_EQ(service.requests(), before + 1);
-    ASSERT_TRUE(std::filesystem::exists(dir / row.dump));
-    EXPECT_EQ(AsString(test::ReadFile(dir / row.dump)), row.dumped);
+    window.messages.clear();
+    state.chainsFetched.clear();
+
+    EXPECT_EQ(Check(certs.insurer.certificate), row.result);
+    EXPECT_EQ(Check(certs.authority.certificate), row.result);
+    EXPECT_EQ(service.requests() - before, row.requests);
+    if (row.kept) {
+      EXPECT_EQ(StoredText(), *row.kept);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(ChainPath()));
+    }
+    ASSERT_EQ(window.messages.size(), row.boxes);
+    for (const auto& box : window.messages) {
+      EXPECT_EQ(box.caption, "憑證鏈更新錯誤");
+      EXPECT_EQ(box.text, untrusted);
+    }
   }
 }
 
-TEST_F(ChainStore, KeyIdentifierLengths) {
+// A chain refused in one opening is asked for again in the next, and a
+// genuine package then passes once the genuine chain is served.
+TEST_F(ChainStore, PoisonedChainIsNotRememberedAcrossOpenings) {
   const Certificates& certs = Fixture();
+  service.Answer(200, ChainReply(Base64Chain({certs.forgedRoot.certificate,
+                                              certs.forgedIntermediate.certificate})));
+  EXPECT_EQ(Check(certs.insurer.certificate), -1);
+  EXPECT_FALSE(std::filesystem::exists(ChainPath()));
+
+  state.chainsFetched.clear();
   service.Answer(200,
                  ChainReply(Base64Chain({certs.root.certificate, certs.intermediate.certificate})));
-  const CertificateList own = ReadCertificates({certs.insurer.certificate});
+  EXPECT_EQ(Check(certs.insurer.certificate), 0);
+  EXPECT_EQ(service.requests(), 2);
+}
+
+// A symbolic link at the chain's name, pointing where no file is yet, is
+// replaced by the chain file: nothing is written through it.
+TEST_F(ChainStore, LinkAtTheChainsNameIsReplacedNotFollowed) {
+  const Certificates& certs = Fixture();
+  const auto target = dir / "elsewhere";
+  std::filesystem::create_symlink(target, ChainPath());
+  service.Answer(200,
+                 ChainReply(Base64Chain({certs.root.certificate, certs.intermediate.certificate})));
+  EXPECT_EQ(Check(certs.insurer.certificate), 0);
+  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(ChainPath())));
+}
+
+// Identifiers up to 65 bytes name a chain file; longer or empty ones are
+// refused before any request. The long one is carried by a CA that OpenSSL
+// issues under the root with exactly that subject key identifier.
+TEST_F(ChainStore, KeyIdentifierLengths) {
+  const Certificates& certs = Fixture();
   const Bytes longest(65, 0xC3);
   const Bytes tooLong(66, 0xC3);
+  const std::string keys = (test::TestDataDir() / "keys-pki").string();
+  test::WriteFile(dir / "root.der", certs.root.certificate);
+  test::WriteFile(dir / "ext", "basicConstraints=critical,CA:TRUE\nsubjectKeyIdentifier=" +
+                                   Hex(longest) + "\n");
+  const test::CommandResult made = test::Run(
+      "openssl req -new -key " + ShellQuote(keys + "/authority.key") +
+      " -subj '/CN=Long Key Identifier CA' | openssl x509 -req -CA " +
+      ShellQuote((dir / "root.der").string()) + " -CAform DER -CAkey " +
+      ShellQuote(keys + "/root.key") + " -set_serial 7 -days 30 -extfile " +
+      ShellQuote((dir / "ext").string()) + " -outform DER -out " +
+      ShellQuote((dir / "long.der").string()));
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  service.Answer(200, ChainReply(Base64Chain({certs.root.certificate,
+                                              certs.intermediate.certificate,
+                                              test::ReadFile(dir / "long.der")})));
+  const CertificateList own = ReadCertificates({certs.insurer.certificate});
 
   EXPECT_EQ(CheckAgainstCaChain(state, own, nullptr, 0), -1);
   EXPECT_EQ(CheckAgainstCaChain(state, own, longest.data(), 0), -1);

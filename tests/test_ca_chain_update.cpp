@@ -1,6 +1,6 @@
-// The certificate-chain update against a local service: the request it sends,
-// every reply shape it refuses with its message, and the sealed file it
-// stores only for a successful reply.
+// The certificate-chain fetch against a local service: the request it sends,
+// every reply shape it refuses with its message, and the chain text it hands
+// on only for a successful reply (storing it is the chain store's decision).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "net/ca_chain_update.h"
-#include "net/sealed_storage.h"
 #include "tests/support/local_server.h"
 #include "tests/support/recording_owner_window.h"
 #include "tests/support/test_support.h"
@@ -43,18 +42,15 @@ class ChainUpdateTest : public testing::Test {
   }
 
   int32_t Update(const std::string& url) {
-    return UpdateCaChain(state_, url, kKeyId.data(), kKeyId.size());
+    return FetchCaChain(state_, url, kKeyId.data(), kKeyId.size(), chain_);
   }
 
-  std::string StoredChainText() {
-    const test::Bytes sealed = test::ReadFile(dir_ / kKeyIdHex);
-    test::Bytes plain(sealed.size());
-    size_t length = plain.size();
-    EXPECT_EQ(UnsealBuffer(sealed.data(), sealed.size(), kKeyIdHex, plain.data(), length), 0);
-    return std::string(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(length));
+  std::string FetchedChainText() const {
+    return std::string(reinterpret_cast<const char*>(chain_.data()), chain_.size());
   }
 
-  bool Stored() { return std::filesystem::exists(dir_ / kKeyIdHex); }
+  // The fetch itself never writes into the work folder.
+  bool Stored() { return !std::filesystem::is_empty(dir_.path()); }
 
   std::string OnlyMessageText() {
     EXPECT_EQ(window_.messages.size(), 1u);
@@ -64,6 +60,7 @@ class ChainUpdateTest : public testing::Test {
   test::TempDir dir_;
   test::RecordingOwnerWindow window_;
   PolicyState state_;
+  SecureBuffer chain_;
   std::atomic<int> requests_{0};
   std::string body_;
   std::string target_;
@@ -72,13 +69,13 @@ class ChainUpdateTest : public testing::Test {
   test::LocalServer server_;
 };
 
-TEST_F(ChainUpdateTest, StoresTheSealedChainOfASuccessfulReply) {
+TEST_F(ChainUpdateTest, HandsOnTheChainOfASuccessfulReply) {
   const std::string chain = "MIIBchainTextInBase64+/=";
   Serve("{\"code\": \"0000\", \"chain\": \"" + chain + "\"}");
   EXPECT_EQ(Update(server_.Url(kPath)), 1);
   EXPECT_TRUE(window_.messages.empty());
-  EXPECT_EQ(std::filesystem::file_size(dir_ / kKeyIdHex), chain.size() + 48);
-  EXPECT_EQ(StoredChainText(), chain);
+  EXPECT_EQ(FetchedChainText(), chain);
+  EXPECT_FALSE(Stored());
 
   // The request: exactly auth=<40 hex>&aki=<40 hex>, as a form post.
   EXPECT_EQ(body_.size(), 90u);
@@ -96,7 +93,7 @@ TEST_F(ChainUpdateTest, NeverSendsTheQueryPartOfTheAddress) {
 TEST_F(ChainUpdateTest, KeepsEscapesOfTheChainTextAsTheyStand) {
   Serve(R"({"code": "0000", "chain": "MIIB\/abc"})");
   EXPECT_EQ(Update(server_.Url(kPath)), 1);
-  EXPECT_EQ(StoredChainText(), R"(MIIB\/abc)");
+  EXPECT_EQ(FetchedChainText(), R"(MIIB\/abc)");
 }
 
 struct RefusedReply {
@@ -162,10 +159,13 @@ TEST_F(ChainUpdateTest, UnsplittableAddressIsSilent) {
 TEST_F(ChainUpdateTest, OverlongKeyIdentifierIsRefusedWithoutARequest) {
   Serve("{\"code\": \"0000\", \"chain\": \"MIIB\"}");
   const std::vector<uint8_t> longKeyId(66, 0xAB);
-  EXPECT_EQ(UpdateCaChain(state_, server_.Url(kPath), longKeyId.data(), longKeyId.size()), 0);
+  EXPECT_EQ(
+      FetchCaChain(state_, server_.Url(kPath), longKeyId.data(), longKeyId.size(), chain_), 0);
   EXPECT_EQ(requests_, 0);
   const std::vector<uint8_t> longestKeyId(65, 0xAB);
-  EXPECT_EQ(UpdateCaChain(state_, server_.Url(kPath), longestKeyId.data(), longestKeyId.size()), 1);
+  EXPECT_EQ(
+      FetchCaChain(state_, server_.Url(kPath), longestKeyId.data(), longestKeyId.size(), chain_),
+      1);
   EXPECT_EQ(requests_, 1);
 }
 

@@ -2,9 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
@@ -15,18 +13,22 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <system_error>
 
 #include "app/about_dialog.h"
 #include "app/dialog_units.h"
 #include "app/reader_version.h"
 #include "app/registration.h"
+#include "platform/file_io.h"
 #include "ui/backup_copy.h"
 #include "ui/online_verification_flow.h"
 #include "ui/opening_commands.h"
 #include "ui/reader_page.h"
 #include "ui/recent_menu.h"
 #include "ui/res_scheme.h"
+#include "verify/trust_anchors.h"
 #include "viewer/pdf_dialog.h"
 
 namespace qalv {
@@ -47,6 +49,19 @@ bool IsSwallowedKey(const QKeyEvent& key) {
     default:
       return false;
   }
+}
+
+// The web PDF files are copied into the work folder once; anything at the
+// name that is not a plain file (a link above all) is replaced, not followed.
+void CopyWhenAbsent(const std::filesystem::path& source, const std::filesystem::path& target) {
+  std::error_code error;
+  if (std::filesystem::symlink_status(target, error).type() ==
+      std::filesystem::file_type::regular) {
+    return;
+  }
+  SecureBuffer bytes;
+  if (ReadWholeFile(source, bytes) != 0) return;
+  static_cast<void>(WritePrivateFile(target, bytes.data(), bytes.size()));
 }
 
 }  // namespace
@@ -105,16 +120,17 @@ void CQUVPCReaderDlg::OnInitDialog() {
 
   m_workDir = QDir::homePath() + QStringLiteral("/qalvquv/");
   std::error_code error;
-  std::filesystem::create_directories(m_workDir.toStdString(), error);
-  if (error) {
+  if (CreatePrivateFolder(m_workDir.toStdString(), error) != 0) {
     owner_.ShowMessage({kErrorCaption.toStdString(), error.message(), OwnerWindow::Icon::kWarning});
   }
   for (const char* name : {"webPdf.htm", "index.bundle.js"}) {
-    if (!QFileInfo::exists(m_workDir + name)) QFile::copy(m_appDir + name, m_workDir + name);
+    CopyWhenAbsent(m_appDir.toStdString() + name, m_workDir.toStdString() + name);
   }
 
   m_policy.ownerWindow = &owner_;
   m_policy.programFolder = m_appDir.toStdString();
+  m_policy.trust = std::make_shared<const TrustAnchors>(
+      LoadTrustAnchors(TrustFolders(std::nullopt, m_policy.programFolder)));
   m_policy.workFolder = m_workDir.toStdString();
   m_policy.readerVersion = GetReaderVersion().toStdString();
   setWindowTitle(QStringLiteral("QALV 電子保單瀏覽器 版本 ") + GetReaderVersion());

@@ -15,6 +15,7 @@
 #include "verify/decryption.h"
 #include "verify/format_local_time.h"
 #include "verify/signature.h"
+#include "verify/trust_anchors.h"
 
 namespace qalv {
 namespace {
@@ -56,6 +57,7 @@ void ResetResults(PolicyState& state) {
     *result = -1;
   }
   SetStatus(state, 0, "");
+  state.chainsFetched.clear();
 }
 
 std::string StoredTime(const CertTime& t) {
@@ -133,7 +135,7 @@ void WriteImages(PolicyState& state, const TpkPackage& package) {
     state.*file.path = state.workFolder + file.name;
     // The page shows what it finds; a file that cannot be written is no
     // reason to refuse the package.
-    static_cast<void>(WriteWholeFile(state.*file.path, file.bytes.data(), file.bytes.size()));
+    static_cast<void>(WritePrivateFile(state.*file.path, file.bytes.data(), file.bytes.size()));
   }
 }
 
@@ -162,23 +164,32 @@ struct CertifiedPart {
   int32_t digestId = 0;
 };
 
+// s3 certifies only when its signer is one of the authority's own signing
+// certificates; an insurer's key under the same root is not the authority.
+bool SignedByAuthority(const PolicyState& state, const TpkPackage& package) {
+  return state.trust && MatchesTrusted(package.s3Certificate.front(), state.trust->authority);
+}
+
 CertifiedPart CheckCertifiedPart(PolicyState& state, const TpkPackage& package) {
   CertifiedPart part;
   part.certResult = CheckCertificate(state, package.s3Certificate);
+  if (part.certResult != -1 && !SignedByAuthority(state, package)) {
+    part.certResult |= CERT_NOT_AUTHORITY;
+  }
   part.signResult = Verify(package.s3Certificate, part.digestId, package.tpkPlaintext,
                            package.s3Signature);
   return part;
 }
 
 // A newer reader is offered only by a package whose certified part holds:
-// the offer downloads and starts a program, which an unverified file must
-// never be able to make the reader do.
-bool OfferUpdate(PolicyState& state, const TpkPackage& package,
+// the offer downloads a file from the address the package names, which an
+// unverified package must never be able to make the reader do.
+void OfferUpdate(PolicyState& state, const TpkPackage& package,
                  std::optional<CertifiedPart>& certified) {
-  if (!(state.winVersion > state.readerVersion)) return false;
+  if (!(state.winVersion > state.readerVersion)) return;
   certified = CheckCertifiedPart(state, package);
-  if (certified->signResult != 0 || certified->certResult != 0) return false;
-  return OfferReaderUpdate(state, state.winVersion, state.winUpdate);
+  if (certified->signResult != 0 || certified->certResult != 0) return;
+  OfferReaderUpdate(state, state.winVersion, state.winUpdate);
 }
 
 // The password prompt; false when the user cancelled.
@@ -263,10 +274,7 @@ int32_t Open(PolicyState& state, const std::filesystem::path& path, TpkPackage& 
   }
 
   std::optional<CertifiedPart> certified;
-  if (OfferUpdate(state, package, certified)) {
-    state.ownerWindow->CloseMainWindow();
-    return state.statusCode;
-  }
+  OfferUpdate(state, package, certified);
   if (!AskPassword(state, password)) {
     state.statusCode = status::kPasswordCancelled;
     return state.statusCode;

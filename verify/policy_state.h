@@ -5,12 +5,16 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
 
 #include "platform/secure_buffer.h"
 #include "verify/owner_window.h"
 
 namespace qalv {
+
+struct TrustAnchors;
 
 // The three bytes the online services hash in front of their request data.
 inline constexpr char kAuthPrefix[] = "QUV";
@@ -25,6 +29,9 @@ struct PolicyState {
   std::string programFolder;
   std::string workFolder;
   std::string readerVersion;
+  // The trust anchors and the authority's signing certificates; without
+  // them no certificate is rooted and no s3 is the authority's.
+  std::shared_ptr<const TrustAnchors> trust;
 
   // Version information of the package opened last.
   std::string uniqueSerial;
@@ -87,6 +94,10 @@ struct PolicyState {
   std::string ipkSignTime;
   std::string tpkSignTime;
   std::string onlineResponse;
+
+  // Key identifiers (hexadecimal) whose chain the chain service answered in
+  // the current opening: it is not asked for them again before the next.
+  std::set<std::string> chainsFetched;
 };
 
 // The prefix's bytes up to its terminator.

@@ -59,7 +59,7 @@ void OpenPdfInBrowser(const std::string& pdfPath, const std::string& workFolder,
   }
   const std::string scriptPath = workFolder + std::string(kScriptName);
   // An unwritten script would leave the page showing the previous document.
-  if (WriteWholeFile(scriptPath, script.data(), script.size()) != 0) {
+  if (WritePrivateFile(scriptPath, script.data(), script.size()) != 0) {
     TellError(owner, scriptPath + "寫入失敗,");
     return;
   }

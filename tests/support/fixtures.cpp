@@ -18,6 +18,14 @@ const writer::PackageSpec& SharedPackageSpec() {
   return spec;
 }
 
+std::filesystem::path SharedTrustDir() { return QALV_TEST_TRUST_DIR; }
+
+std::shared_ptr<const TrustAnchors> SharedTrust() {
+  static const auto trust =
+      std::make_shared<const TrustAnchors>(LoadTrustAnchors({SharedTrustDir()}));
+  return trust;
+}
+
 void StoreSealedChain(const std::filesystem::path& workFolder, const writer::RsaKey& issuerKey,
                       const writer::Bytes& chain) {
   std::filesystem::create_directories(workFolder);

@@ -3,14 +3,21 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 
 #include "tools/writer/package_writer.h"
 #include "tools/writer/test_pki.h"
+#include "verify/trust_anchors.h"
 
 namespace qalv::test {
 
 const writer::TestPki& SharedPki();
 const writer::PackageSpec& SharedPackageSpec();
+
+// The trust folder of the shared PKI (made by the build), and its contents
+// as the reader loads them.
+std::filesystem::path SharedTrustDir();
+std::shared_ptr<const TrustAnchors> SharedTrust();
 
 // Stores `chain` in the work folder (made when missing) sealed under
 // `issuerKey`'s identifier, as a first opening would have fetched it; by

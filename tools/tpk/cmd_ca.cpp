@@ -1,6 +1,6 @@
-// tpk ca: a test PKI (root, intermediate, insurer and authority signers) and
-// the CA chain file that the reader looks up by the signers' authority key
-// identifier.
+// tpk ca: a test PKI (root, intermediate, insurer and authority signers), its
+// trust folder, and the CA chain file that the reader looks up by the
+// signers' authority key identifier.
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -51,6 +51,7 @@ int RunCa(const CaOptions& options) {
     std::filesystem::create_directories(options.outDir);
     const writer::TestPki pki = writer::MakeTestPki(pkiOptions);
     writer::SavePki(pki, options.outDir);
+    writer::SaveTrustFolder(pki, options.outDir + "/trust");
     const writer::Bytes chain = writer::ChainFile(pki);
     const std::string chainPath = options.outDir + "/chain.p7b";
     writer::WriteFileBytes(chainPath,
@@ -70,6 +71,7 @@ int RunCa(const CaOptions& options) {
       entry["authorityKeyId"] = Hex((pki.*role.issuer).key->KeyIdentifier());
     }
     answer["chain"] = chainPath;
+    answer["trustDir"] = options.outDir + "/trust";
     answer["chainFormat"] = options.base64 ? "base64" : "der";
     // The chain is stored and served under the key identifier that the
     // signers' certificates name as their authority: the intermediate's.
@@ -96,8 +98,8 @@ void AddCaCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<CaOptions>();
   CLI::App* command = app.add_subcommand(
       "ca",
-      "Make a test PKI: root, intermediate, insurer and authority certificates, and the CA "
-      "chain file");
+      "Make a test PKI: root, intermediate, insurer and authority certificates, its trust "
+      "folder and the CA chain file");
   command->add_option("--out", options->outDir, "Folder to write into (created when missing)")
       ->required();
   command->add_option("--keys", options->keyDir,

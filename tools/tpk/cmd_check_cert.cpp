@@ -1,5 +1,5 @@
 // tpk check-cert CERT CHAIN: the CA chain store's certificate check against
-// an unsealed chain file, today's date in UTC.
+// an unsealed chain file and the trust anchors in force, today's date in UTC.
 #include <iostream>
 #include <memory>
 #include <string>
@@ -8,6 +8,7 @@
 
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
+#include "tools/tpk/trust.h"
 #include "verify/ca_chain_store.h"
 
 namespace qalv::tpk {
@@ -40,7 +41,7 @@ int RunCheckCert(const CheckCertOptions& options) {
     std::cerr << "tpk check-cert: chain refused by the reader with code " << chainCode << "\n";
     answer["result"] = chainCode;
   } else {
-    const int32_t flags = CheckCertificate(own, chain.certificates);
+    const int32_t flags = CheckCertificate(own, chain.certificates, LoadTrust()->anchors);
     answer["flags"] = flags;
     answer["result"] = StoreResult(flags);
   }

@@ -15,6 +15,7 @@
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
 #include "tools/tpk/headless_window.h"
+#include "tools/tpk/trust.h"
 #include "verify/open_policy.h"
 
 namespace qalv::tpk {
@@ -117,8 +118,7 @@ int RunVerify(const VerifyOptions& options) {
   }
   const std::string workDir = options.workDir.value_or(DefaultWorkFolder());
   std::error_code error;
-  std::filesystem::create_directories(workDir, error);
-  if (error) {
+  if (CreatePrivateFolder(workDir, error) != 0) {
     std::cerr << "tpk verify: cannot create " << workDir << ": " << error.message() << "\n";
     return kExitUsage;
   }
@@ -128,6 +128,7 @@ int RunVerify(const VerifyOptions& options) {
   state.ownerWindow = &window;
   state.workFolder = workDir + (workDir.ends_with('/') ? "" : "/");
   state.readerVersion = QALV_VERSION;
+  state.trust = LoadTrust();
 
   const int32_t status = OpenPolicy(state, options.file);
   Json::Value answer = StateToJson(state);

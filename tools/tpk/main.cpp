@@ -4,6 +4,7 @@
 
 #include "platform/trace.h"
 #include "tools/tpk/commands.h"
+#include "tools/tpk/trust.h"
 
 int main(int argc, char** argv) {
   using namespace qalv;
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   app.fallthrough();
   bool traceOn = false;
   app.add_flag("--trace", traceOn, "Write the reader's log lines and hex dumps to standard error");
+  tpk::AddTrustOption(app);
   app.parse_complete_callback([&traceOn] {
     if (traceOn) {
       trace::SetLogSink(trace::StderrSink());

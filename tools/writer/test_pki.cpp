@@ -1,5 +1,6 @@
 #include "tools/writer/test_pki.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 #include <mbedtls/bignum.h>
@@ -108,6 +109,21 @@ void SavePki(const TestPki& pki, const std::string& dir) {
     WriteFileBytes(stem + ".key", ToBytes(identity.key->PrivatePem()));
     WriteFileBytes(stem + ".crt", identity.certificate);
   }
+}
+
+std::string CertificatePem(const Bytes& der) {
+  const std::string base64 = Base64Text(der);
+  std::string pem = "-----BEGIN CERTIFICATE-----\n";
+  for (size_t at = 0; at < base64.size(); at += 64) pem += base64.substr(at, 64) + "\n";
+  return pem + "-----END CERTIFICATE-----\n";
+}
+
+void SaveTrustFolder(const TestPki& pki, const std::string& dir) {
+  std::filesystem::create_directories(dir + "/anchors");
+  std::filesystem::create_directories(dir + "/authority");
+  WriteFileBytes(dir + "/anchors/root.pem", ToBytes(CertificatePem(pki.root.certificate)));
+  WriteFileBytes(dir + "/authority/authority.pem",
+                 ToBytes(CertificatePem(pki.authority.certificate)));
 }
 
 Identity LoadIdentity(const std::string& keyPath, const std::string& certificatePath) {

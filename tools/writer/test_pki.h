@@ -80,6 +80,14 @@ TestPki MakeTestPki(const PkiOptions& options);
 // Writes every role's <stem>.key and <stem>.crt into `dir` (which must exist).
 void SavePki(const TestPki& pki, const std::string& dir);
 
+// The PEM text of a DER certificate, 64 Base64 characters a line.
+std::string CertificatePem(const Bytes& der);
+
+// The trust folder of `pki` in `dir` (made when missing): anchors/root.pem
+// (its root) and authority/authority.pem (the certificate that signs s3), so
+// that a reader pointed at it trusts exactly this PKI.
+void SaveTrustFolder(const TestPki& pki, const std::string& dir);
+
 // A key and certificate from files: the key as PEM, the certificate as DER
 // or PEM.
 Identity LoadIdentity(const std::string& keyPath, const std::string& certificatePath);
