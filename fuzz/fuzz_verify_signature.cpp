@@ -9,12 +9,17 @@
 //                          by byte 0's next two bits;
 //   byte 1: how many of the following bytes are the signature, block or
 //           payload; the rest is the signed data.
+//
+// mbed TLS's own verifier, which encodes the DigestInfo and compares the
+// whole block, is the model for the digests the verifier accepts: for each of
+// them both must give the same answer.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include <mbedtls/md.h>
 #include <mbedtls/md5.h>
 #include <mbedtls/rsa.h>
 #include <mbedtls/sha1.h>
@@ -85,6 +90,17 @@ size_t AppendDigest(unsigned which, const uint8_t* data, size_t length, uint8_t*
   }
 }
 
+// Whether mbed TLS accepts `sig` as the PKCS #1 v1.5 signature of the `md`
+// digest of the data.
+bool ModelAccepts(Fixture& fixture, mbedtls_md_type_t md, const uint8_t* data, size_t dataLength,
+                  const uint8_t* sig) {
+  const mbedtls_md_info_t* info = mbedtls_md_info_from_type(md);
+  uint8_t hash[MBEDTLS_MD_MAX_SIZE];
+  if (mbedtls_md(info, data, dataLength, hash) != 0) std::abort();
+  return mbedtls_rsa_pkcs1_verify(fixture.pub.get(), nullptr, nullptr, MBEDTLS_RSA_PUBLIC, md,
+                                  mbedtls_md_get_size(info), hash, sig) == 0;
+}
+
 bool IsKnownCode(int32_t code) {
   using namespace qalv::signature;
   if ((code & ~0x3F) == kArithmeticFailed) return true;
@@ -140,5 +156,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     std::abort();
   }
   if (mode != 0 && result == qalv::signature::kBadInput) std::abort();
+
+  if (sigLength < kModulusLength) return 0;
+  const struct {
+    mbedtls_md_type_t md;
+    int32_t id;
+  } accepted[] = {{MBEDTLS_MD_MD5, qalv::digest_id::kMd5},
+                  {MBEDTLS_MD_SHA1, qalv::digest_id::kSha1},
+                  {MBEDTLS_MD_SHA224, qalv::digest_id::kSha224},
+                  {MBEDTLS_MD_SHA256, qalv::digest_id::kSha256}};
+  for (const auto& [md, id] : accepted) {
+    if (ModelAccepts(fixture, md, data, dataLength, sig) != (result == 0 && digestId == id)) {
+      std::abort();
+    }
+  }
   return 0;
 }

@@ -108,12 +108,18 @@ class SigningKey {
     mbedtls_mpi_free(&n);
     mbedtls_mpi_free(&e);
     if (!ok) throw std::runtime_error("cannot copy the public key");
+    unsigned char pem[4096];
+    if (mbedtls_pk_write_pubkey_pem(&pk_, pem, sizeof pem) != 0) {
+      throw std::runtime_error("cannot write the public key");
+    }
+    publicPem_ = reinterpret_cast<const char*>(pem);
   }
   SigningKey(const SigningKey&) = delete;
   SigningKey& operator=(const SigningKey&) = delete;
   ~SigningKey() { mbedtls_pk_free(&pk_); }
 
   const RsaPublicKey& publicKey() const { return publicKey_; }
+  const std::string& publicPem() const { return publicPem_; }
   size_t k() const { return publicKey_.length(); }
 
   // The raw private operation on a whole block: the block's "signature".
@@ -131,6 +137,7 @@ class SigningKey {
 
   mbedtls_pk_context pk_;
   RsaPublicKey publicKey_;
+  std::string publicPem_;
 };
 
 SigningKey& Key() {
@@ -212,10 +219,6 @@ using namespace digest_id;
 INSTANTIATE_TEST_SUITE_P(
     Shapes, PayloadTest,
     testing::Values(
-        Standard("Sha256", kSha256Info, MBEDTLS_MD_SHA256, 0, kSha256),
-        Standard("Sha1", kSha1Info, MBEDTLS_MD_SHA1, 0, kSha1),
-        Standard("Sha224", kSha224Info, MBEDTLS_MD_SHA224, 0, kSha224),
-        Standard("Md5", kMd5Info, MBEDTLS_MD_MD5, 0, kMd5),
         Standard("Sha384Refused", kSha384Info, MBEDTLS_MD_SHA384, kRefusedDigest, kSha384),
         Standard("Sha512Refused", kSha512Info, MBEDTLS_MD_SHA512, kRefusedDigest, kSha512),
         Payload("Md2Refused", Concat(kMd2Info, Bytes(16, 0x11)), kData, kRefusedDigest, kMd2),
@@ -261,18 +264,96 @@ INSTANTIATE_TEST_SUITE_P(
                 kUnrecognisedDigestInfo, kUnset),
         Payload("Sha2UnknownDigestLength", With(With(Sha256Payload(kData), 1, 0x30), 18, 0x1F), kData,
                 kUnrecognisedDigestInfo, kUnset),
-        // The outer length byte, not the payload length, names the digest:
-        // a 51-byte payload may carry a SHA-224 digest and four spare bytes.
-        Payload("Sha224DigestInSha256SizedPayload",
-                Concat(Concat(With(kSha224Info, 14, 1), Digest(MBEDTLS_MD_SHA224, kData)),
-                       Bytes(4, 0xEE)),
-                kData, 0, kSha224),
-        // The other way round the claimed digest would run past the payload.
+        // A SHA-224-sized payload whose lengths claim a SHA-256 digest: the
+        // digest would run past the payload.
         Payload("Sha256DigestInSha224SizedPayload", Sha256ClaimInSha224Payload(), kData,
                 kUnrecognisedDigestInfo, kUnset),
         Payload("OtherLength", Concat(kSha1Info, Bytes(21, 0x44)), kData, kUnrecognisedDigestInfo,
                 kUnset)),
     [](const testing::TestParamInfo<PayloadCase>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Only the exact DER DigestInfo of the digest a block names is accepted. The
+// SHA-2 layouts below take the digest length from their own length bytes, so
+// a block may name a digest shorter than its algorithm's or leave bytes after
+// the digest; such blocks were accepted once and are refused now even though
+// their digest matches. OpenSSL, which encodes the DigestInfo and compares,
+// must agree on every row.
+
+struct ExactCase {
+  const char* name;
+  Bytes payload;
+  mbedtls_md_type_t named;  // the digest the block's lengths name
+  int32_t code;
+  int32_t digestId;
+};
+
+void PrintTo(const ExactCase& c, std::ostream* os) { *os << c.name; }
+
+// A SHA-2 DigestInfo with algorithm byte `algorithm` whose length bytes
+// claim the `named` digest of `data`, which follows with `spare` bytes after it.
+Bytes Sha2Layout(uint8_t algorithm, mbedtls_md_type_t named, const Bytes& data, size_t spare) {
+  const Bytes digest = Digest(named, data);
+  const uint8_t length = static_cast<uint8_t>(digest.size());
+  const Bytes prefix = With(With(With(kSha256Info, 1, 17 + length), 14, algorithm), 18, length);
+  return Concat(Concat(prefix, digest), Bytes(spare, 0xEE));
+}
+
+ExactCase Exact(const char* name, const Bytes& info, mbedtls_md_type_t md, int32_t digestId) {
+  return {name, Concat(info, Digest(md, kData)), md, 0, digestId};
+}
+
+bool OpenSslVerifies(const SigningKey& key, mbedtls_md_type_t md, const Bytes& sig) {
+  test::TempDir dir;
+  test::WriteFile(dir / "key.pem", key.publicPem());
+  test::WriteFile(dir / "digest", Digest(md, kData));
+  test::WriteFile(dir / "sig", sig);
+  const auto path = [&dir](const char* name) { return test::ShellQuote((dir / name).string()); };
+  const auto run = test::Run("openssl pkeyutl -verify -pubin -inkey " + path("key.pem") + " -in " +
+                             path("digest") + " -sigfile " + path("sig") + " -pkeyopt digest:" +
+                             mbedtls_md_get_name(mbedtls_md_info_from_type(md)));
+  if (run.exitCode != 0 && run.out.find("Verification Failure") == std::string::npos) {
+    throw std::runtime_error("openssl pkeyutl failed: " + run.err);
+  }
+  return run.exitCode == 0;
+}
+
+class ExactEncodingTest : public testing::TestWithParam<ExactCase> {};
+
+TEST_P(ExactEncodingTest, AcceptsOnlyTheExactDigestInfo) {
+  const ExactCase& c = GetParam();
+  SigningKey& key = Key();
+  const Bytes sig = key.Sign(Padded(kKeyBytes, c.payload));
+  const Outcome got = Verify(key.publicKey(), kData, sig);
+  EXPECT_EQ(got.code, c.code);
+  EXPECT_EQ(got.digestId, c.digestId);
+  EXPECT_EQ(OpenSslVerifies(key, c.named, sig), c.code == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DigestInfo, ExactEncodingTest,
+    testing::Values(
+        Exact("Md5", kMd5Info, MBEDTLS_MD_MD5, kMd5),
+        Exact("Sha1", kSha1Info, MBEDTLS_MD_SHA1, kSha1),
+        Exact("Sha224", kSha224Info, MBEDTLS_MD_SHA224, kSha224),
+        Exact("Sha256", kSha256Info, MBEDTLS_MD_SHA256, kSha256),
+        // 51 bytes, the SHA-256 algorithm: a SHA-224 digest and 4 spare bytes.
+        ExactCase{"Sha224InSha256Slot", Sha2Layout(1, MBEDTLS_MD_SHA224, kData, 4),
+                  MBEDTLS_MD_SHA224, kUnrecognisedDigestInfo, kSha224},
+        // 67 bytes, the SHA-384 algorithm.
+        ExactCase{"Sha256InSha384Slot", Sha2Layout(2, MBEDTLS_MD_SHA256, kData, 16),
+                  MBEDTLS_MD_SHA256, kUnrecognisedDigestInfo, kSha256},
+        ExactCase{"Sha224InSha384Slot", Sha2Layout(2, MBEDTLS_MD_SHA224, kData, 20),
+                  MBEDTLS_MD_SHA224, kUnrecognisedDigestInfo, kSha224},
+        // 83 bytes, the SHA-512 algorithm.
+        ExactCase{"Sha256InSha512Slot", Sha2Layout(3, MBEDTLS_MD_SHA256, kData, 32),
+                  MBEDTLS_MD_SHA256, kUnrecognisedDigestInfo, kSha256},
+        ExactCase{"Sha224InSha512Slot", Sha2Layout(3, MBEDTLS_MD_SHA224, kData, 36),
+                  MBEDTLS_MD_SHA224, kUnrecognisedDigestInfo, kSha224},
+        // A lenient layout whose digest also differs is a digest mismatch.
+        ExactCase{"Sha256InSha384SlotMismatch", Sha2Layout(2, MBEDTLS_MD_SHA256, kOtherData, 16),
+                  MBEDTLS_MD_SHA256, kDigestMismatch, kSha256}),
+    [](const testing::TestParamInfo<ExactCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // The block around the payload, and the signature value itself. None of these

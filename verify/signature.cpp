@@ -1,6 +1,9 @@
 #include "verify/signature.h"
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
+#include <span>
 
 #include <mbedtls/bignum.h>
 #include <mbedtls/md5.h>
@@ -16,30 +19,64 @@ namespace {
 constexpr size_t kMinModulusLength = 16;
 constexpr size_t kMaxModulusLength = 1024;
 
-// DigestInfo prefixes. The bytes the recogniser masks before comparing hold
-// the value they are masked to: the MD algorithm number (index 13), and for
-// SHA-2 the outer length (index 1) and the algorithm number (index 14).
-constexpr uint8_t kMdPrefix[18] = {0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48,
-                                   0x86, 0xF7, 0x0D, 0x02, 0x00, 0x05, 0x00, 0x04, 0x10};
-constexpr uint8_t kSha1Prefix[15] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
-                                     0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
-constexpr uint8_t kSha2Prefix[18] = {0x30, 0x11, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48,
-                                     0x01, 0x65, 0x03, 0x04, 0x02, 0x00, 0x05, 0x00, 0x04};
+// The exact DER DigestInfo of each accepted digest, up to the digest itself.
+constexpr uint8_t kMd5Prefix[] = {0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48,
+                                  0x86, 0xF7, 0x0D, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+constexpr uint8_t kSha1Prefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
+                                   0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
+constexpr uint8_t kSha224Prefix[] = {0x30, 0x2D, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                     0x65, 0x03, 0x04, 0x02, 0x04, 0x05, 0x00, 0x04, 0x1C};
+constexpr uint8_t kSha256Prefix[] = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                     0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
 
+struct AcceptedDigest {
+  std::span<const uint8_t> prefix;
+  size_t length;
+  int32_t id;
+  int (*compute)(const uint8_t* data, size_t dataLength, uint8_t* out);
+};
+
+// The digests a DigestInfo signature may use. The recogniser below finds
+// which one a block names; the block is then accepted only when its payload
+// is that entry's prefix followed by the data's digest, byte for byte.
+constexpr AcceptedDigest kAcceptedDigests[] = {
+    {kMd5Prefix, 16, digest_id::kMd5,
+     [](const uint8_t* data, size_t n, uint8_t* out) { return mbedtls_md5_ret(data, n, out); }},
+    {kSha1Prefix, 20, digest_id::kSha1,
+     [](const uint8_t* data, size_t n, uint8_t* out) { return mbedtls_sha1_ret(data, n, out); }},
+    {kSha224Prefix, 28, digest_id::kSha224,
+     [](const uint8_t* data, size_t n, uint8_t* out) { return mbedtls_sha256_ret(data, n, out, 1); }},
+    {kSha256Prefix, 32, digest_id::kSha256,
+     [](const uint8_t* data, size_t n, uint8_t* out) { return mbedtls_sha256_ret(data, n, out, 0); }},
+};
+constexpr const AcceptedDigest& kMd5 = kAcceptedDigests[0];
+constexpr const AcceptedDigest& kSha1 = kAcceptedDigests[1];
+constexpr const AcceptedDigest& kSha224 = kAcceptedDigests[2];
+constexpr const AcceptedDigest& kSha256 = kAcceptedDigests[3];
+constexpr size_t kLongestDigestInfo = [] {
+  size_t longest = 0;
+  for (const AcceptedDigest& accepted : kAcceptedDigests) {
+    longest = std::max(longest, accepted.prefix.size() + accepted.length);
+  }
+  return longest;
+}();
+
+// The recogniser reads the MD family and the SHA-2 family each through one
+// skeleton: the MD5 and SHA-256 prefixes with the bytes that vary within the
+// family left out.
 constexpr size_t kMdAlgorithmAt = 13;
-constexpr size_t kMdDigestAt = 18;
-constexpr size_t kSha1DigestAt = 15;
 constexpr size_t kSha2OuterLengthAt = 1;
 constexpr size_t kSha2AlgorithmAt = 14;
 constexpr size_t kSha2DigestLengthAt = 18;
-constexpr size_t kSha2DigestAt = 19;
 // The outer length byte of a SHA-2 DigestInfo exceeds the digest length by this.
 constexpr int kSha2LengthOverhead = 17;
 
-// The block and the digest held while verifying, wiped on every return.
+// The block, the digest and the DigestInfo expected of the block, held while
+// verifying and wiped on every return.
 struct WorkBuffers {
   uint8_t block[kMaxModulusLength] = {};
   uint8_t digest[64] = {};
+  uint8_t expected[kLongestDigestInfo] = {};
 
   WorkBuffers() = default;
   WorkBuffers(const WorkBuffers&) = delete;
@@ -47,6 +84,7 @@ struct WorkBuffers {
   ~WorkBuffers() {
     mbedtls_platform_zeroize(block, sizeof block);
     mbedtls_platform_zeroize(digest, sizeof digest);
+    mbedtls_platform_zeroize(expected, sizeof expected);
   }
 };
 
@@ -82,8 +120,8 @@ int32_t ArithmeticFailure(int mbedtlsCode) {
 }
 
 // Finds the payload after 00 01 FF .. FF 00.
-[[nodiscard]] int32_t StripPadding(const mbedtls_rsa_context& ctx, uint8_t* em, size_t k,
-                                   uint8_t*& payload, size_t& payloadLength) {
+[[nodiscard]] int32_t StripPadding(const mbedtls_rsa_context& ctx, const uint8_t* em, size_t k,
+                                   const uint8_t*& payload, size_t& payloadLength) {
   if (ctx.padding != MBEDTLS_RSA_PKCS_V15 || em[0] != 0x00 || em[1] != 0x01) {
     return signature::kBadPadding;
   }
@@ -97,23 +135,28 @@ int32_t ArithmeticFailure(int mbedtlsCode) {
   return 0;
 }
 
-// A digest routine that cannot run must not leave a zeroed digest to be
-// compared as if it were the data's.
-[[nodiscard]] int32_t CompareDigest(int digestRet, const uint8_t* computed, const uint8_t* signedDigest,
-                                    size_t length) {
-  if (digestRet != 0) return signature::kDigestMismatch;
-  return std::memcmp(computed, signedDigest, length) == 0 ? 0 : signature::kDigestMismatch;
+// The accepted digest a block names, and where its signed digest lies in the
+// payload.
+struct NamedDigest {
+  const AcceptedDigest* digest = nullptr;
+  size_t at = 0;
+};
+
+// Whether `t` starts with `skeleton`, the positions in `free` left out.
+bool MatchesSkeleton(const uint8_t* t, std::span<const uint8_t> skeleton,
+                     std::initializer_list<size_t> free) {
+  for (size_t i = 0; i < skeleton.size(); ++i) {
+    if (t[i] != skeleton[i] && std::find(free.begin(), free.end(), i) == free.end()) return false;
+  }
+  return true;
 }
 
-[[nodiscard]] int32_t CheckMdFamily(uint8_t* t, const uint8_t* data, size_t dataLength,
-                                    uint8_t* digest, int32_t& digestId) {
-  const uint8_t algorithm = t[kMdAlgorithmAt];
-  t[kMdAlgorithmAt] = 0;
-  if (std::memcmp(t, kMdPrefix, sizeof kMdPrefix) != 0) return signature::kUnrecognisedDigestInfo;
-  switch (algorithm) {
+[[nodiscard]] int32_t RecogniseMdFamily(const uint8_t* t, int32_t& digestId, NamedDigest& named) {
+  if (!MatchesSkeleton(t, kMd5.prefix, {kMdAlgorithmAt})) return signature::kUnrecognisedDigestInfo;
+  switch (t[kMdAlgorithmAt]) {
     case 5:
-      digestId = digest_id::kMd5;
-      return CompareDigest(mbedtls_md5_ret(data, dataLength, digest), digest, t + kMdDigestAt, 16);
+      named = {&kMd5, kMd5.prefix.size()};
+      return 0;
     case 4:
       digestId = digest_id::kMd4;
       return signature::kRefusedDigest;
@@ -126,15 +169,6 @@ int32_t ArithmeticFailure(int mbedtlsCode) {
   }
 }
 
-[[nodiscard]] int32_t CheckSha1(const uint8_t* t, const uint8_t* data, size_t dataLength,
-                                uint8_t* digest, int32_t& digestId) {
-  if (std::memcmp(t, kSha1Prefix, sizeof kSha1Prefix) != 0) {
-    return signature::kUnrecognisedDigestInfo;
-  }
-  digestId = digest_id::kSha1;
-  return CompareDigest(mbedtls_sha1_ret(data, dataLength, digest), digest, t + kSha1DigestAt, 20);
-}
-
 // The algorithm number a SHA-2 DigestInfo of this payload length carries.
 uint8_t Sha2AlgorithmFor(size_t len) {
   switch (len) {
@@ -145,14 +179,17 @@ uint8_t Sha2AlgorithmFor(size_t len) {
   }
 }
 
-[[nodiscard]] int32_t CheckSha2Family(uint8_t* t, size_t len, const uint8_t* data, size_t dataLength,
-                                      uint8_t* digest, int32_t& digestId) {
+// The outer length byte, not the payload length, gives the digest length.
+// What that lets through beyond the exact encoding (a SHA-224 digest behind
+// another SHA-2 identifier, spare bytes after the digest) CheckNamedDigest
+// refuses.
+[[nodiscard]] int32_t RecogniseSha2Family(const uint8_t* t, size_t len, int32_t& digestId,
+                                          NamedDigest& named) {
   if (t[kSha2AlgorithmAt] != Sha2AlgorithmFor(len)) return signature::kUnrecognisedDigestInfo;
   const int digestLength = t[kSha2OuterLengthAt] - kSha2LengthOverhead;
-  t[kSha2OuterLengthAt] = kSha2LengthOverhead;
-  t[kSha2AlgorithmAt] = 0;
   if (t[kSha2DigestLengthAt] != digestLength ||
-      std::memcmp(t, kSha2Prefix, sizeof kSha2Prefix) != 0) {
+      !MatchesSkeleton(t, kSha256.prefix,
+                       {kSha2OuterLengthAt, kSha2AlgorithmAt, kSha2DigestLengthAt})) {
     return signature::kUnrecognisedDigestInfo;
   }
   switch (digestLength) {
@@ -163,28 +200,74 @@ uint8_t Sha2AlgorithmFor(size_t len) {
       digestId = digest_id::kSha512;
       return signature::kRefusedDigest;
     case 28:
+      named = {&kSha224, kSha224.prefix.size()};
+      break;
     case 32:
+      named = {&kSha256, kSha256.prefix.size()};
       break;
     default:
       return signature::kUnrecognisedDigestInfo;
   }
-  // The outer length byte is not tied to the payload length: a SHA-224-sized
-  // payload may claim a 32-byte digest, which would run past the payload.
-  const size_t signedLength = static_cast<size_t>(digestLength);
-  if (kSha2DigestAt + signedLength > len) return signature::kUnrecognisedDigestInfo;
-  int ret = 0;
-  if (digestLength == 28) {
-    digestId = digest_id::kSha224;
-    ret = mbedtls_sha256_ret(data, dataLength, digest, 1);
-  } else {
-    digestId = digest_id::kSha256;
-    ret = mbedtls_sha256_ret(data, dataLength, digest, 0);
-    trace::Log("calc hash");
-    trace::Dump(digest, 32);
+  // A SHA-224-sized payload may claim a 32-byte digest, which would run past it.
+  if (named.at + named.digest->length > len) return signature::kUnrecognisedDigestInfo;
+  return 0;
+}
+
+// Which accepted digest the payload names; 1136 for a layout it does not
+// know, 1137 (identifier written) for a digest it refuses.
+[[nodiscard]] int32_t RecogniseDigestInfo(const uint8_t* t, size_t len, int32_t& digestId,
+                                          NamedDigest& named) {
+  switch (len) {
+    case 34:
+      return RecogniseMdFamily(t, digestId, named);
+    case 35:
+      if (!MatchesSkeleton(t, kSha1.prefix, {})) return signature::kUnrecognisedDigestInfo;
+      named = {&kSha1, kSha1.prefix.size()};
+      return 0;
+    case 47:
+    case 51:
+    case 67:
+    case 83:
+      return RecogniseSha2Family(t, len, digestId, named);
+    default:
+      return signature::kUnrecognisedDigestInfo;
   }
-  trace::Log("sign hash");
-  trace::Dump(t + kSha2DigestAt, signedLength);
-  return CompareDigest(ret, digest, t + kSha2DigestAt, signedLength);
+}
+
+// Compares the signed digest where the recogniser found it, then the whole
+// payload with the DER DigestInfo of that digest over the data: a layout the
+// recogniser reads leniently (spare bytes after the digest, a digest shorter
+// than its algorithm's) is refused even when its digest matches.
+[[nodiscard]] int32_t CheckNamedDigest(const NamedDigest& named, const uint8_t* t, size_t len,
+                                       const uint8_t* data, size_t dataLength, WorkBuffers& work,
+                                       int32_t& digestId) {
+  const AcceptedDigest& accepted = *named.digest;
+  const uint8_t* signedDigest = t + named.at;
+  digestId = accepted.id;
+  const int ret = accepted.compute(data, dataLength, work.digest);
+  // The reader's log has always shown the SHA-2 digests, the computed one
+  // for SHA-256 only.
+  if (&accepted == &kSha256) {
+    trace::Log("calc hash");
+    trace::Dump(work.digest, accepted.length);
+  }
+  if (&accepted == &kSha224 || &accepted == &kSha256) {
+    trace::Log("sign hash");
+    trace::Dump(signedDigest, accepted.length);
+  }
+  // A digest routine that cannot run must not leave a zeroed digest to be
+  // compared as if it were the data's.
+  if (ret != 0 || std::memcmp(work.digest, signedDigest, accepted.length) != 0) {
+    return signature::kDigestMismatch;
+  }
+
+  const std::span<const uint8_t> prefix = accepted.prefix;
+  std::copy(prefix.begin(), prefix.end(), work.expected);
+  std::copy_n(work.digest, accepted.length, work.expected + prefix.size());
+  if (len != prefix.size() + accepted.length || std::memcmp(t, work.expected, len) != 0) {
+    return signature::kUnrecognisedDigestInfo;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -200,7 +283,7 @@ int32_t VerifySignature(const RsaPublicKey& key, int32_t& digestId, const uint8_
   int32_t result = PublicOperation(*ctx, signatureBytes, k, work.block);
   if (result != 0) return result;
 
-  uint8_t* t = nullptr;
+  const uint8_t* t = nullptr;
   size_t len = 0;
   result = StripPadding(*ctx, work.block, k, t, len);
   if (result != 0) return result;
@@ -209,19 +292,10 @@ int32_t VerifySignature(const RsaPublicKey& key, int32_t& digestId, const uint8_
     digestId = digest_id::kNone;
     if (len == 0 || std::memcmp(t, data, len) == 0) return 0;
   }
-  switch (len) {
-    case 34:
-      return CheckMdFamily(t, data, dataLength, work.digest, digestId);
-    case 35:
-      return CheckSha1(t, data, dataLength, work.digest, digestId);
-    case 47:
-    case 51:
-    case 67:
-    case 83:
-      return CheckSha2Family(t, len, data, dataLength, work.digest, digestId);
-    default:
-      return signature::kUnrecognisedDigestInfo;
-  }
+  NamedDigest named;
+  result = RecogniseDigestInfo(t, len, digestId, named);
+  if (result != 0) return result;
+  return CheckNamedDigest(named, t, len, data, dataLength, work, digestId);
 }
 
 }  // namespace qalv

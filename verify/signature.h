@@ -31,8 +31,10 @@ inline constexpr int32_t kRefusedDigest = 1137;
 }  // namespace signature
 
 // Verifies `signatureBytes` (its first key.length() bytes) over `data` with
-// `key`. `digestId` is written only once the DigestInfo is reached; before
-// that it keeps the caller's value.
+// `key`. The block's payload is either `data` itself (identifier kNone) or the
+// exact DER DigestInfo of an MD5, SHA-1, SHA-224 or SHA-256 digest of `data`;
+// any other DigestInfo layout is refused. `digestId` is written only once the
+// DigestInfo is reached; before that it keeps the caller's value.
 [[nodiscard]] int32_t VerifySignature(const RsaPublicKey& key, int32_t& digestId,
                                       const uint8_t* data, size_t dataLength,
                                       const uint8_t* signatureBytes, size_t signatureLength);
