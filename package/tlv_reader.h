@@ -36,6 +36,9 @@ inline constexpr int32_t kUnexpectedTag = 22;
 inline constexpr int32_t kInvalidLength = 24;
 inline constexpr int32_t kLengthMismatch = 26;
 inline constexpr int32_t kInvalidBitString = 28;
+// Something the package reader takes from a signed element lies outside the
+// extent that element's header declares, which is all its signature covers.
+inline constexpr int32_t kOutsideSignedExtent = 29;
 inline constexpr int32_t kBadTime = 256;
 
 inline constexpr uint8_t kTagInteger = 0x02;

@@ -29,6 +29,22 @@ const uint8_t* EndOf(ByteSpan span) { return span.data() + span.size(); }
 
 int LogLength(size_t length) { return static_cast<int>(length); }
 
+// The declared lengths of tpk_plaintext and the signed region are not tied to
+// what follows their headers, so without this a package could carry version
+// information, digests or the s1 signature that no signature covers. Each
+// checked element starts inside its extent and they are read in order, so the
+// last one taken from an extent bounds the others: versionInfo follows
+// ipk_data in tpk_plaintext (s3), and snapshotDigest follows the s1 group and
+// cipherDigest in the signed region (s2). The sign times after them may lie
+// outside, as packages have always had them.
+[[nodiscard]] int32_t CheckSignedExtents(const TpkPackage& package) {
+  if (EndOf(package.versionInfo.whole) > EndOf(package.tpkPlaintext) ||
+      EndOf(package.ipkData.snapshotDigest) > EndOf(package.ipkData.signedRegion)) {
+    return tlv::kOutsideSignedExtent;
+  }
+  return 0;
+}
+
 // Clears everything but the copy, so a record can be read again.
 void ResetFields(TpkPackage& package) {
   FreeCertificateList(package.s3Certificate);
@@ -134,6 +150,8 @@ int32_t ReadPackage(TpkPackage& package, const uint8_t* bytes, size_t length) {
   if (const int32_t code = ReadBitString(cur, package.snapshot)) return code;
   trace::Log("snapshot len=%d\n", LogLength(package.snapshot.size()));
   if (cur.left() != 0) return tlv::kLengthMismatch;
+  // Last, so that a package malformed in any other way keeps that code.
+  if (const int32_t code = CheckSignedExtents(package)) return code;
 
   trace::Log("---TPK parse end\n");
   return 0;

@@ -54,7 +54,10 @@ struct TpkPackage {
 
 // Copies `length` bytes into the record and reads the package. With no bytes
 // (null or length 0) it reads the copy the record already holds, so a caller
-// can read a file straight into `package.copy`. 0 or the first code met.
+// can read a file straight into `package.copy`. 0 or the first code met; a
+// package otherwise well formed is refused with tlv::kOutsideSignedExtent when
+// ipk_data or versionInfo ends past tpk_plaintext's declared end, or the s1
+// group or a digest past the signed region's.
 [[nodiscard]] int32_t ReadPackage(TpkPackage& package, const uint8_t* bytes, size_t length);
 
 // Reads the inner package from `ipk.whole`; called by ReadPackage.

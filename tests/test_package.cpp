@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "package/tpk_package.h"
@@ -151,6 +152,17 @@ void SetLength(DerNode& node, Bytes lengthBytes) { node.lengthBytes = std::move(
 
 DerNode& VersionInfoChild(DerNode& tree, size_t index) { return tree.At("versionInfo").children.at(index); }
 
+// Declares `node`'s content to end `before` bytes ahead of the end of its
+// child `last`; the children after that point stay where they are.
+void EndExtentAt(DerNode& node, std::string_view last, size_t before) {
+  size_t length = 0;
+  for (const DerNode& child : node.children) {
+    length += writer::Serialize(child).size();
+    if (child.name == last) break;
+  }
+  SetLength(node, writer::MinimalLength(length - before));
+}
+
 const Variant kVariants[] = {
     // Lengths and their forms.
     {"OuterLengthNonMinimal",
@@ -166,7 +178,31 @@ const Variant kVariants[] = {
     {"UnnamedS3LengthZero", [](DerNode& t) { SetLength(t.At("s3"), {0x00}); }, 0},
     {"UnnamedHeaderPastTheEnd",
      [](DerNode& t) { SetLength(t.At("header"), {0x84, 0x00, 0xFF, 0xFF, 0xFF}); }, 20},
-    {"PlaintextDeclaredShorter", [](DerNode& t) { SetLength(t.At("tpk_plaintext"), {0x00}); }, 0},
+    // Signed extents: what the reader takes from tpk_plaintext (s3) and the
+    // signed region (s2) must end within their declared lengths; the sign
+    // times after them need not.
+    {"PlaintextDeclaredEmpty", [](DerNode& t) { SetLength(t.At("tpk_plaintext"), {0x00}); }, 29},
+    {"PlaintextEndsInsideIpkData",
+     [](DerNode& t) { EndExtentAt(t.At("tpk_plaintext"), "ipk_data", 1); }, 29},
+    {"PlaintextEndsInsideVersionInfo",
+     [](DerNode& t) { EndExtentAt(t.At("tpk_plaintext"), "versionInfo", 1); }, 29},
+    {"PlaintextEndsAtVersionInfo",
+     [](DerNode& t) { EndExtentAt(t.At("tpk_plaintext"), "versionInfo", 0); }, 0},
+    {"SignedRegionDeclaredEmpty", [](DerNode& t) { SetLength(t.At("signedRegion"), {0x00}); }, 29},
+    {"SignedRegionEndsInsideS1", [](DerNode& t) { EndExtentAt(t.At("signedRegion"), "s1", 1); }, 29},
+    {"SignedRegionEndsInsideCipherDigest",
+     [](DerNode& t) { EndExtentAt(t.At("signedRegion"), "cipherDigest", 1); }, 29},
+    {"SignedRegionEndsInsideSnapshotDigest",
+     [](DerNode& t) { EndExtentAt(t.At("signedRegion"), "snapshotDigest", 1); }, 29},
+    {"SignedRegionEndsAtSnapshotDigest",
+     [](DerNode& t) { EndExtentAt(t.At("signedRegion"), "snapshotDigest", 0); }, 0},
+    // Any other malformation keeps its own code.
+    {"SignedRegionShortAndSnapshotMissing",
+     [](DerNode& t) {
+       SetLength(t.At("signedRegion"), {0x00});
+       t.children.pop_back();
+     },
+     20},
     {"IpkDataWithTrailingElement",
      [](DerNode& t) { t.At("s2").children.push_back(writer::Integer("extra", 1)); }, 26},
     // The inner package's elements are read within its declared extent.
