@@ -130,6 +130,24 @@ void Flip(DerNode& node) {
   writer::SetBitStringValue(node, value);
 }
 
+void SetSignature(DerNode& tree, const char* name, const writer::SignatureSpec& by,
+                  const writer::Bytes& over) {
+  writer::SetBitStringValue(tree.At(name), by.signer.key->Sign(by.digest, over));
+}
+
+// Makes the element `name` declare only its first child, the others staying
+// after its declared end, and returns the element as declared: what a signer
+// who covered only that child signed.
+writer::Bytes DeclareOnlyFirstChild(DerNode& tree, const char* name) {
+  DerNode& node = tree.At(name);
+  DerNode declared = node;
+  declared.children.resize(1);
+  node.lengthBytes = writer::MinimalLength(writer::SerializeContent(declared).size());
+  return writer::Serialize(declared);
+}
+
+constexpr char kForgedMemo[] = "保單條款已由第三人變更";
+
 class OpenPolicyOutcomeTest : public OpenPolicyTest, public testing::WithParamInterface<Outcome> {};
 
 TEST_P(OpenPolicyOutcomeTest, EndsAsDescribed) {
@@ -209,6 +227,29 @@ const Outcome kOutcomes[] = {
      }},
     {"Malformed", {}, [](DerNode& t) { t.At("cipher").tag = 0x04; }, 1004,
      "電子保單資料格式錯誤", -1, [](const PolicyState& s) { EXPECT_EQ(s.parseResult, 22); }},
+    // Signatures over a short tpk_plaintext or signed region that verify,
+    // with what lies after the declared end changed afterwards.
+    {"MemoOutsideS3Extent", {},
+     [](DerNode& t) {
+       t.At("memo").content = writer::ToBytes(kForgedMemo);
+       SetSignature(t, "s3Signature", test::SharedPackageSpec().s3,
+                    DeclareOnlyFirstChild(t, "tpk_plaintext"));
+     },
+     1004, "電子保單資料格式錯誤", -1,
+     [](const PolicyState& s) {
+       EXPECT_EQ(s.parseResult, 29);
+       EXPECT_NE(s.memo, kForgedMemo);
+     }},
+    {"DigestsOutsideS2Extent", {},
+     [](DerNode& t) {
+       Flip(t.At("snapshot"));
+       writer::RefreshDigests(t);
+       const writer::PackageSpec& spec = test::SharedPackageSpec();
+       SetSignature(t, "s2Signature", spec.s2, DeclareOnlyFirstChild(t, "signedRegion"));
+       SetSignature(t, "s3Signature", spec.s3, writer::Serialize(t.At("tpk_plaintext")));
+     },
+     1004, "電子保單資料格式錯誤", -1,
+     [](const PolicyState& s) { EXPECT_EQ(s.parseResult, 29); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, OpenPolicyOutcomeTest, testing::ValuesIn(kOutcomes),
