@@ -72,8 +72,8 @@ bool DecodeHex(std::string_view text, std::vector<uint8_t>& bytes) {
   return true;
 }
 
-void AddChainService(httplib::Server& server, const std::filesystem::path& dataDir) {
-  server.Post(kChainPath, [dataDir](const httplib::Request& request, httplib::Response& response) {
+void AddChainService(Routes& routes, const std::filesystem::path& dataDir) {
+  routes.Post(kChainPath, [dataDir](const httplib::Request& request, httplib::Response& response) {
     ServeChain(dataDir, request, response);
   });
 }

@@ -53,8 +53,8 @@ std::string Answer(const std::filesystem::path& dataDir, const std::string& body
 
 }  // namespace
 
-void AddHintService(httplib::Server& server, const std::filesystem::path& dataDir) {
-  server.Post(kHintPath, [dataDir](const httplib::Request& request, httplib::Response& response) {
+void AddHintService(Routes& routes, const std::filesystem::path& dataDir) {
+  routes.Post(kHintPath, [dataDir](const httplib::Request& request, httplib::Response& response) {
     response.set_content(Answer(dataDir, request.body), "application/json; charset=utf-8");
   });
 }

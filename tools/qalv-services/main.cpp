@@ -1,6 +1,7 @@
-// qalv-services --data DIR --listen HOST:PORT
+// qalv-services --data DIR --listen HOST:PORT [--max-body BYTES]
 // Serves the certification authority's services for tests and the demo. Port 0
 // lets the system pick one; the address served is printed on standard output.
+#include <cstddef>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -14,10 +15,13 @@ int main(int argc, char** argv) {
   CLI::App app{"Reference services of the certification authority", "qalv-services"};
   std::string dataDir;
   std::string listen = "127.0.0.1:0";
+  size_t maxBody = 64 * 1024 * 1024;  // a package for online verification fits many times over
   app.add_option("--data", dataDir, "Data folder (see services.h for its layout)")
       ->required()
       ->check(CLI::ExistingDirectory);
   app.add_option("--listen", listen, "Address to listen on, HOST:PORT (port 0: any free port)");
+  app.add_option("--max-body", maxBody, "Longest request body taken; a longer one gets 413")
+      ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
   const size_t colon = listen.rfind(':');
@@ -36,10 +40,12 @@ int main(int argc, char** argv) {
   const std::string host = listen.substr(0, colon);
 
   httplib::Server server;
-  qalv::services::AddChainService(server, dataDir);
-  qalv::services::AddVerifyService(server, dataDir);
-  qalv::services::AddHintService(server, dataDir);
-  qalv::services::AddUpdateService(server, dataDir);
+  qalv::services::Routes routes(server, maxBody);
+  qalv::services::AddChainService(routes, dataDir);
+  qalv::services::AddVerifyService(routes, dataDir);
+  qalv::services::AddHintService(routes, dataDir);
+  qalv::services::AddUpdateService(routes, dataDir);
+  routes.RefuseTheRest();
   server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
     std::cerr << request.method << " " << request.path << " " << response.status << "\n";
   });

@@ -6,8 +6,8 @@
 
 namespace qalv::services {
 
-void AddUpdateService(httplib::Server& server, const std::filesystem::path& dataDir) {
-  server.Post("/acquvSrv/update", [dataDir](const httplib::Request&, httplib::Response& response) {
+void AddUpdateService(Routes& routes, const std::filesystem::path& dataDir) {
+  routes.Post("/acquvSrv/update", [dataDir](const httplib::Request&, httplib::Response& response) {
     SecureBuffer installer;
     if (ReadWholeFile(dataDir / "update" / "update.exe", installer) != 0) {
       response.status = 404;

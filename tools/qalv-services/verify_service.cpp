@@ -132,8 +132,8 @@ Json::Value Verify(const std::filesystem::path& dataDir, const httplib::Request&
 
 }  // namespace
 
-void AddVerifyService(httplib::Server& server, const std::filesystem::path& dataDir) {
-  server.Post(kVerifyPath, [dataDir](const httplib::Request& request, httplib::Response& response) {
+void AddVerifyService(Routes& routes, const std::filesystem::path& dataDir) {
+  routes.Post(kVerifyPath, [dataDir](const httplib::Request& request, httplib::Response& response) {
     Send(response, Verify(dataDir, request));
   });
 }
