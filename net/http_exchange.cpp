@@ -1,7 +1,8 @@
 // The exchange over libcurl. One easy handle carries the request; a private
-// multi handle drives it so that the receive time-out can be watched to the
-// millisecond (libcurl's own low-speed check counts whole seconds, and its
-// progress callback comes only once a second while the line is quiet).
+// multi handle drives it so that the receive time-out and the deadline can be
+// watched to the millisecond (libcurl's own low-speed check counts whole
+// seconds, and its progress callback comes only once a second while the line
+// is quiet).
 #include "net/http_exchange.h"
 
 #include <curl/curl.h>
@@ -25,7 +26,8 @@ using std::chrono::milliseconds;
 // exchange, so a stalled server never holds the calling thread for good.
 constexpr milliseconds kDefaultReceiveTimeout{30000};
 
-// The length field is 32 bits wide; a longer body cannot be handed on.
+// The length field is 32 bits wide; a longer body cannot be handed on, so
+// no reply cap reaches past it.
 constexpr size_t kMaxBodyLength = INT32_MAX;
 
 struct UrlDeleter {
@@ -68,9 +70,11 @@ struct Transfer {
   CURL* easy = nullptr;
   Clock::time_point lastTraffic;
   int32_t status = 0;  // of the final header block, once it is complete
-  SecureBuffer body;   // grows by doubling; every byte past `length` is zero
+  size_t cap = 0;      // body bytes allowed
+  SecureBuffer body;   // grows by doubling up to cap + 1; every byte past `length` is zero
   size_t length = 0;
   bool noMemory = false;
+  bool pastLimit = false;  // the deadline passed or the body would outgrow the cap
 };
 
 void InitCurlOnce() {
@@ -174,16 +178,26 @@ size_t OnHeader(char* line, size_t size, size_t count, void* context) {
   curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &code);
   if (code < 200) return n;  // an interim reply; the final one follows
   transfer.status = static_cast<int32_t>(code);
-  return transfer.status == 200 ? n : 0;  // any other status: the body is not read
+  if (transfer.status != 200) return 0;  // any other status: the body is not read
+  // A body announced longer than the cap is refused before its first byte.
+  // (libcurl's own size limit would refuse it while the status line could
+  // still be a refusal, whose body is never read anyway.)
+  curl_off_t announced = -1;
+  curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  if (announced > static_cast<curl_off_t>(transfer.cap)) {
+    transfer.pastLimit = true;
+    return 0;
+  }
+  return n;
 }
 
-// Room for `more` body bytes and the zero byte after them.
+// Room for `more` body bytes and the zero byte after them, where the body
+// stays within the cap.
 [[nodiscard]] bool Reserve(Transfer& transfer, size_t more) {
-  if (more > kMaxBodyLength - transfer.length) return false;
   const size_t needed = transfer.length + more + 1;
   if (needed <= transfer.body.size()) return true;
   SecureBuffer grown;
-  if (!grown.Allocate(std::max(needed, std::min(2 * transfer.body.size(), kMaxBodyLength + 1)))) {
+  if (!grown.Allocate(std::max(needed, std::min(2 * transfer.body.size(), transfer.cap + 1)))) {
     return false;
   }
   std::copy_n(transfer.body.data(), transfer.length, grown.data());
@@ -195,6 +209,12 @@ size_t OnBody(char* bytes, size_t size, size_t count, void* context) {
   Transfer& transfer = *static_cast<Transfer*>(context);
   const size_t n = size * count;
   transfer.lastTraffic = Clock::now();
+  // Bodies of unannounced length (chunked, or up to the closing) stop here,
+  // before a byte past the cap is kept.
+  if (n > transfer.cap - transfer.length) {
+    transfer.pastLimit = true;
+    return 0;
+  }
   if (!Reserve(transfer, n)) {
     transfer.noMemory = true;
     return 0;
@@ -255,8 +275,10 @@ CURLcode FromMulti(CURLMcode code) {
 // Runs the transfer to its end. The receive clock starts when the request
 // goes out; every byte sent or received starts it again, and a quiet spell
 // of `idleLimit` ends the transfer with CURLE_OPERATION_TIMEDOUT. Until the
-// connection stands, the connection time-out alone applies.
-CURLcode Run(CURL* easy, Transfer& transfer, Clock::duration idleLimit) {
+// connection stands, the connection time-out alone applies. Whatever the
+// line does, `deadline` ends the transfer the same way, past its limits.
+CURLcode Run(CURL* easy, Transfer& transfer, Clock::duration idleLimit,
+             Clock::time_point deadline) {
   Driver driver(easy);
   if (!driver.attached()) return CURLE_OUT_OF_MEMORY;
   curl_off_t sentBefore = -1;
@@ -266,6 +288,10 @@ CURLcode Run(CURL* easy, Transfer& transfer, Clock::duration idleLimit) {
     if (performed != CURLM_OK) return FromMulti(performed);
     if (running == 0) break;
     const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+      transfer.pastLimit = true;
+      return CURLE_OPERATION_TIMEDOUT;
+    }
     curl_off_t requestStarted = 0;
     curl_off_t sent = 0;
     curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &requestStarted);
@@ -276,7 +302,8 @@ CURLcode Run(CURL* easy, Transfer& transfer, Clock::duration idleLimit) {
     }
     const Clock::duration quiet = now - transfer.lastTraffic;
     if (quiet >= idleLimit) return CURLE_OPERATION_TIMEDOUT;
-    const auto waitMs = std::chrono::ceil<milliseconds>(idleLimit - quiet).count();
+    const Clock::duration wait = std::min(idleLimit - quiet, deadline - now);
+    const auto waitMs = std::chrono::ceil<milliseconds>(wait).count();
     const CURLMcode waited = curl_multi_poll(driver.multi(), nullptr, 0,
                                              static_cast<int>(std::min<int64_t>(waitMs, INT_MAX)),
                                              nullptr);
@@ -301,7 +328,8 @@ void KeepError(CURLcode result, const char* errorText, HttpReply& reply) {
 
 // The outcome by how far the exchange got: no connection, a request without
 // a complete status, a status other than 200, or a body that ended well or
-// was cut short.
+// was cut short. An exchange past its deadline or its reply cap counts as no
+// connection however far it got, so that no caller takes a part as the whole.
 HttpReply Conclude(CURLcode result, bool requestSent, Transfer& transfer, const char* errorText,
                    bool cutBodyIsComplete) {
   using Outcome = HttpReply::Outcome;
@@ -311,15 +339,15 @@ HttpReply Conclude(CURLcode result, bool requestSent, Transfer& transfer, const 
     reply.outcome = Outcome::kNoMemory;
     KeepError(CURLE_OUT_OF_MEMORY, "", reply);
     KeepBody(transfer, reply);
+  } else if (transfer.pastLimit || (transfer.status == 0 && !requestSent)) {
+    reply.outcome = Outcome::kConnectFailed;
+    KeepError(result, errorText, reply);
   } else if (transfer.status == 200) {
     reply.outcome = result == CURLE_OK || cutBodyIsComplete ? Outcome::kOk : Outcome::kReadFailed;
     if (reply.outcome == Outcome::kReadFailed) KeepError(result, errorText, reply);
     KeepBody(transfer, reply);
-  } else if (transfer.status != 0 || requestSent) {
-    reply.outcome = Outcome::kHttpStatus;
   } else {
-    reply.outcome = Outcome::kConnectFailed;
-    KeepError(result, errorText, reply);
+    reply.outcome = Outcome::kHttpStatus;
   }
   return reply;
 }
@@ -327,6 +355,7 @@ HttpReply Conclude(CURLcode result, bool requestSent, Transfer& transfer, const 
 }  // namespace
 
 HttpReply HttpExchange(const HttpRequest& request) {
+  const Clock::time_point deadline = Clock::now() + milliseconds(request.deadlineMs);
   UrlHandle url = TargetUrl(request);
   if (!url) {
     HttpReply reply;
@@ -337,6 +366,7 @@ HttpReply HttpExchange(const HttpRequest& request) {
   // Everything the easy handle points to outlives it.
   char errorText[CURL_ERROR_SIZE] = {};
   Transfer transfer;
+  transfer.cap = std::min(request.maxReplyBytes, kMaxBodyLength);
   HeaderList headers;
   if (!BuildHeaders(request, headers)) {
     return Conclude(CURLE_OUT_OF_MEMORY, false, transfer, errorText, false);
@@ -348,7 +378,7 @@ HttpReply HttpExchange(const HttpRequest& request) {
   if (result == CURLE_OK) {
     const uint32_t receiveMs = request.receiveTimeoutMs.value_or(0);
     result = Run(easy.get(), transfer,
-                 receiveMs != 0 ? milliseconds(receiveMs) : kDefaultReceiveTimeout);
+                 receiveMs != 0 ? milliseconds(receiveMs) : kDefaultReceiveTimeout, deadline);
   }
   curl_off_t requestStarted = 0;
   curl_easy_getinfo(easy.get(), CURLINFO_PRETRANSFER_TIME_T, &requestStarted);

@@ -1,5 +1,6 @@
 // The one HTTP POST behind every online service: one request, one status
-// check (only 200 is success), the whole body read into one buffer.
+// check (only 200 is success), the whole body read into one buffer. Every
+// exchange is bounded in time and in the size of its reply.
 #pragma once
 
 #include <cstddef>
@@ -23,9 +24,17 @@ struct HttpRequest {
   // The chain update takes a body cut short as complete; the others take it
   // as a read failure.
   bool cutBodyIsComplete = false;
+  // The whole exchange, connection included, ends after this long however
+  // the server trickles its bytes.
+  uint32_t deadlineMs = 60000;
+  // A reply body longer than this is refused as it arrives (or at once when
+  // its announced length is longer); no more than this is ever held.
+  size_t maxReplyBytes = 1048576;
 };
 
 struct HttpReply {
+  // Past the deadline or the reply cap the exchange is kConnectFailed,
+  // whatever already arrived and whatever `cutBodyIsComplete` says.
   enum class Outcome { kOk, kBadUrl, kConnectFailed, kHttpStatus, kReadFailed, kNoMemory };
 
   Outcome outcome = Outcome::kOk;

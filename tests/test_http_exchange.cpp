@@ -1,6 +1,7 @@
 // The HTTP exchange against servers on 127.0.0.1: what the request carries,
-// every outcome, the time-outs, TLS trust taken from the environment (with a
-// CA made by OpenSSL's command line) and the proxy environment.
+// every outcome, the time-outs, the deadline and the reply cap, TLS trust
+// taken from the environment (with a CA made by OpenSSL's command line) and
+// the proxy environment; and the reference server's cap on request bodies.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -10,13 +11,17 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -205,6 +210,38 @@ HttpRequest Post(const std::string& url) {
   request.connectTimeoutMs = 5000;
   request.receiveTimeoutMs = 5000;
   return request;
+}
+
+// Answers `total` bytes made on the fly, announced by Content-Length or
+// chunked, so that even a huge reply costs the server no memory.
+void ServeBytes(httplib::Response& response, size_t total, bool announced) {
+  static const std::string piece(64 * 1024, 'c');
+  if (announced) {
+    response.set_content_provider(total, "application/octet-stream",
+                                  [](size_t, size_t length, httplib::DataSink& sink) {
+                                    return sink.write(piece.data(), std::min(piece.size(), length));
+                                  });
+    return;
+  }
+  response.set_chunked_content_provider(
+      "application/octet-stream", [total](size_t offset, httplib::DataSink& sink) {
+        if (offset == total) {
+          sink.done();
+          return true;
+        }
+        return sink.write(piece.data(), std::min(piece.size(), total - offset));
+      });
+}
+
+// Routes /announced/N and /chunked/N answer N bytes; /refused/N announces N
+// bytes under status 404.
+void AddByteRoutes(httplib::Server& http) {
+  http.Post(R"(/(announced|chunked|refused)/(\d+))",
+            [](const httplib::Request& request, httplib::Response& response) {
+              const std::string kind = request.matches[1];
+              if (kind == "refused") response.status = 404;
+              ServeBytes(response, std::stoull(request.matches[2]), kind != "chunked");
+            });
 }
 
 long ElapsedMs(Clock::time_point start) {
@@ -536,6 +573,128 @@ TEST_F(HttpExchangeTest, ReceiveTimeOutFiresWhenNoByteArrivesForThatLong) {
   }
 }
 
+TEST_F(HttpExchangeTest, DeadlineEndsTheExchangeHoweverTheServerTrickles) {
+  EXPECT_EQ(HttpRequest().deadlineMs, 60000u);
+  auto& http = server_.server();
+  // One byte a second for half a minute: the receive clock never runs out.
+  http.Post("/trickle", [](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+      for (int i = 0; i < 30; ++i) {
+        if (!sink.write("x", 1)) return false;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+      }
+      sink.done();
+      return true;
+    });
+  });
+  http.Post("/silent", [this](const httplib::Request&, httplib::Response& response) {
+    gate_.Wait();
+    response.set_content("too late", "text/plain");
+  });
+  server_.Start();
+
+  struct Row {
+    const char* path;
+    bool cutBodyIsComplete;
+    int32_t status;
+  };
+  const Row rows[] = {
+      {"/trickle", false, 200},
+      // What came before the deadline is not a body cut short.
+      {"/trickle", true, 200},
+      {"/silent", false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.path) + (row.cutBodyIsComplete ? ", cut body complete" : ""));
+    HttpRequest request = Post(server_.Url(row.path));
+    request.deadlineMs = 2000;
+    request.cutBodyIsComplete = row.cutBodyIsComplete;
+    const Clock::time_point start = Clock::now();
+    const HttpReply reply = HttpExchange(request);
+    const long elapsed = ElapsedMs(start);
+    EXPECT_EQ(reply.outcome, Outcome::kConnectFailed);
+    EXPECT_EQ(reply.statusCode, row.status);
+    EXPECT_EQ(reply.systemError, static_cast<uint32_t>(CURLE_OPERATION_TIMEDOUT));
+    EXPECT_EQ(reply.systemErrorText, curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+    EXPECT_EQ(reply.length, 0);
+    EXPECT_TRUE(reply.data.empty());
+    // Well before the receive time-out (5 s) or the trickle's end.
+    EXPECT_GE(elapsed, 2000);
+    EXPECT_LT(elapsed, 4500);
+  }
+}
+
+TEST_F(HttpExchangeTest, RepliesPastTheCapEndAsFailedConnectionsHoldingNothing) {
+  constexpr size_t kMiB = 1024 * 1024;
+  EXPECT_EQ(HttpRequest().maxReplyBytes, kMiB);
+  AddByteRoutes(server_.server());
+  server_.Start();
+
+  struct Row {
+    size_t bytes;
+    std::optional<size_t> cap;  // absent: the default
+    const char* kind;
+    Outcome outcome;
+    int32_t status;
+  };
+  const Row rows[] = {
+      {3 * kMiB, 64 * 1024, "announced", Outcome::kConnectFailed, 200},
+      {3 * kMiB, 64 * 1024, "chunked", Outcome::kConnectFailed, 200},
+      {kMiB + 1, std::nullopt, "announced", Outcome::kConnectFailed, 200},
+      {kMiB + 1, std::nullopt, "chunked", Outcome::kConnectFailed, 200},
+      {kMiB, std::nullopt, "announced", Outcome::kOk, 200},
+      {kMiB, std::nullopt, "chunked", Outcome::kOk, 200},
+      // A refusal stays a refusal, whatever length it announces.
+      {3 * kMiB, 64 * 1024, "refused", Outcome::kHttpStatus, 404},
+  };
+  for (const Row& row : rows) {
+    for (const bool cutBodyIsComplete : {false, true}) {
+      const std::string path = "/" + std::string(row.kind) + "/" + std::to_string(row.bytes);
+      SCOPED_TRACE(path + (row.cap ? " over a small cap" : "") +
+                   (cutBodyIsComplete ? ", cut body complete" : ""));
+      HttpRequest request = Post(server_.Url(path));
+      if (row.cap) request.maxReplyBytes = *row.cap;
+      request.cutBodyIsComplete = cutBodyIsComplete;
+      const HttpReply reply = HttpExchange(request);
+      EXPECT_EQ(reply.outcome, row.outcome);
+      EXPECT_EQ(reply.statusCode, row.status);
+      // libcurl's own code and text for a transfer its receiver stopped.
+      const bool stopped = row.outcome == Outcome::kConnectFailed;
+      EXPECT_EQ(reply.systemError, stopped ? static_cast<uint32_t>(CURLE_WRITE_ERROR) : 0u);
+      EXPECT_EQ(reply.systemErrorText.empty(), !stopped);
+      const size_t kept = row.outcome == Outcome::kOk ? row.bytes : 0;
+      EXPECT_EQ(static_cast<size_t>(reply.length), kept);
+      EXPECT_TRUE(BodyText(reply) == std::string(kept, 'c'));
+      ExpectBodyShape(reply);
+    }
+  }
+}
+
+// A process of its own asks for a 600 MiB chain under the default cap, so
+// that its peak resident size shows what the refusal cost.
+TEST_F(HttpExchangeTest, AHugeChainIsRefusedWithoutBeingHeld) {
+  AddByteRoutes(server_.server());
+  server_.Start();
+  const std::string size = std::to_string(600ull * 1024 * 1024);
+  for (const char* kind : {"chunked", "announced"}) {
+    SCOPED_TRACE(kind);
+    const test::CommandResult probe =
+        test::Run(test::ShellQuote(QALV_HTTP_CAP_PROBE_PATH) + " " +
+                  test::ShellQuote(server_.Url("/" + std::string(kind) + "/" + size)));
+    ASSERT_EQ(probe.exitCode, 0) << probe.err;
+    std::istringstream fields(probe.out);
+    int outcome = -1;
+    uint32_t systemError = 0;
+    long peakKiB = 0;
+    ASSERT_TRUE(fields >> outcome >> systemError >> peakKiB) << probe.out;
+    EXPECT_EQ(outcome, static_cast<int>(Outcome::kConnectFailed));
+    EXPECT_EQ(systemError, static_cast<uint32_t>(CURLE_WRITE_ERROR));
+    // AddressSanitizer's own bookkeeping stays well inside this too.
+    EXPECT_LT(peakKiB, 64 * 1024);
+    RecordProperty(std::string("peakKiB-") + kind, static_cast<int>(peakKiB));
+  }
+}
+
 TEST_F(HttpExchangeTest, LargeBodiesTravelWholeBothWays) {
   server_.server().Post("/echo", [this](const httplib::Request& request,
                                         httplib::Response& response) {
@@ -551,6 +710,7 @@ TEST_F(HttpExchangeTest, LargeBodiesTravelWholeBothWays) {
   request.headerLine = "Content-Type: application/qalv-acquv-vfytpk";
   request.body = reinterpret_cast<const uint8_t*>(body.data());
   request.bodyLength = body.size();
+  request.maxReplyBytes = body.size();
   const HttpReply reply = HttpExchange(request);
 
   ASSERT_EQ(reply.outcome, Outcome::kOk);
@@ -666,6 +826,65 @@ TEST_F(HttpExchangeTest, HttpsTrustsOnlyTheCaTheEnvironmentNames) {
     const bool ok = row.outcome == Outcome::kOk;
     EXPECT_EQ(BodyText(reply), ok ? "secure chain" : "");
     EXPECT_EQ(recorder_.count(), before + (ok ? 1 : 0));  // a refused server hears nothing
+  }
+}
+
+TEST_F(HttpExchangeTest, ReferenceServerRefusesRequestBodiesPastItsCap) {
+  constexpr size_t kDefaultCap = 64 * 1024 * 1024;
+  test::TempDir dir;
+  std::filesystem::create_directories(dir / "data");
+  const auto start = [&](const std::string& log, std::vector<std::string> options) {
+    std::vector<std::string> argv = {test::ServicesPath(), "--data", (dir / "data").string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return std::make_unique<test::BackgroundProcess>(argv, dir / log);
+  };
+  const auto small = start("small.log", {"--max-body", "1000"});
+  const auto standard = start("standard.log", {});
+  ASSERT_EQ(small->firstLine().rfind("http://127.0.0.1:", 0), 0u) << small->firstLine();
+  ASSERT_EQ(standard->firstLine().rfind("http://127.0.0.1:", 0), 0u) << standard->firstLine();
+
+  struct Row {
+    const char* name;
+    const test::BackgroundProcess& server;
+    size_t bytes;
+    bool chunked;
+    int status;
+  };
+  const Row rows[] = {
+      {"at a small cap", *small, 1000, false, 200},
+      {"past a small cap", *small, 1001, false, 413},
+      {"chunked, at a small cap", *small, 1000, true, 200},
+      {"chunked, past a small cap", *small, 1001, true, 413},
+      {"chunked, far past a small cap", *small, 16 * 1024 * 1024, true, 413},
+      {"at the default cap", *standard, kDefaultCap, false, 200},
+      {"past the default cap", *standard, kDefaultCap + 1, false, 413},
+      {"chunked, past the default cap", *standard, kDefaultCap + 1, true, 413},
+  };
+  const std::string body(kDefaultCap + 1, 'x');  // no batch number: still a 200 answer
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    int status = 0;
+    if (row.chunked) {
+      httplib::Client client(row.server.firstLine());
+      const httplib::Result result = client.Post(
+          "/acquvSrv/hint.htm",
+          [&](size_t offset, httplib::DataSink& sink) {
+            if (offset == row.bytes) {
+              sink.done();
+              return true;
+            }
+            return sink.write(body.data(), std::min<size_t>(64 * 1024, row.bytes - offset));
+          },
+          "application/x-www-form-urlencoded");
+      ASSERT_TRUE(result) << httplib::to_string(result.error());
+      status = result->status;
+    } else {
+      HttpRequest request = Post(row.server.firstLine() + "/acquvSrv/hint.htm");
+      request.body = reinterpret_cast<const uint8_t*>(body.data());
+      request.bodyLength = row.bytes;
+      status = HttpExchange(request).statusCode;
+    }
+    EXPECT_EQ(status, row.status);
   }
 }
 
