@@ -1,7 +1,7 @@
 // The signature verifier on blocks built here and signed with the raw RSA
 // private operation, so that every padding and DigestInfo shape can be made.
-// DigestInfo prefixes are the full ones of RFC 8017, not the verifier's masked
-// tables.
+// The DigestInfo prefixes are written out here, not taken from the verifier's
+// own table, so a wrong byte there cannot agree with itself.
 #include <gtest/gtest.h>
 
 #include <cstdio>
