@@ -12,6 +12,8 @@ namespace {
 
 constexpr char kInstallerName[] = "update.exe";
 constexpr uint32_t kConnectTimeoutMs = 8000;
+// An installer is far larger than the services' answers, but still bounded.
+constexpr size_t kMaxInstallerBytes = size_t{512} << 20;
 constexpr size_t kMaxShownException = 254;
 
 constexpr char kQuestion[] = "檢測到有更新的版本，若要下載新版本請點選確定。";
@@ -39,6 +41,7 @@ bool Download(PolicyState& state, const std::string& address) {
   HttpRequest request;
   request.url = address;
   request.connectTimeoutMs = kConnectTimeoutMs;
+  request.maxReplyBytes = kMaxInstallerBytes;
   const HttpReply reply = HttpExchange(request);
   if (reply.outcome == HttpReply::Outcome::kNoMemory) {
     Tell(state, "記憶體配置失敗", OwnerWindow::Icon::kError);

@@ -134,6 +134,7 @@ TEST(TpkCheckCert, FlagsAndResultOfEachChain) {
     const char* chain;
     int flags;
     int result;
+    const char* trust = "pki/trust";  // "": a trust folder without anchors
   } rows[] = {
       {"pki/insurer", "pki/chain.p7b", 0, 0},
       {"pki/insurer", "pki64/chain.p7b", 0, 0},
@@ -144,16 +145,23 @@ TEST(TpkCheckCert, FlagsAndResultOfEachChain) {
       {"old/insurer", "old/chain.p7b", 1, 0},
       {"old/insurer", "old/root-only.p7b", 7, 7},
       {"old/insurer", "old/intermediate-only.p7b", 5, 5},
+      // Only the configured anchors root a path, whatever is self-signed.
+      {"pki/insurer", "pki/chain.p7b", 4, 4, ""},
+      {"old/insurer", "old/chain.p7b", 5, 5, ""},
+      {"old/insurer", "old/chain.p7b", 1, 0, "old/trust"},
   };
+  test::TempDir noAnchors;
   for (const auto& row : rows) {
-    SCOPED_TRACE(std::string(row.cert) + " " + row.chain);
+    SCOPED_TRACE(std::string(row.cert) + " " + row.chain + " " + row.trust);
+    const std::string trust = *row.trust ? ThePkis().Path(row.trust)
+                                         : ShellQuote(noAnchors.path().string());
     const Answer check = RunTpk("check-cert " + ThePkis().Path(std::string(row.cert) + ".crt") +
-                                " " + ThePkis().Path(row.chain));
+                                " " + ThePkis().Path(row.chain) + " --trust-dir " + trust);
     EXPECT_EQ(check.json["flags"], row.flags) << check.out;
     EXPECT_EQ(check.json["result"], row.result);
     EXPECT_EQ(check.exitCode, row.result == 0 ? 0 : 1);
     // OpenSSL refuses expired certificates; on the others it must agree.
-    if ((row.flags & 1) == 0) {
+    if ((row.flags & 1) == 0 && *row.trust) {
       EXPECT_EQ(OpenSslVerifies(std::string(row.cert) + ".pem", row.chain), row.result == 0);
     }
   }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "package/tpk_package.h"
@@ -14,6 +15,7 @@
 #include "tests/support/recording_owner_window.h"
 #include "tests/support/test_support.h"
 #include "verify/ca_chain_store.h"
+#include "verify/trust_anchors.h"
 
 namespace qalv {
 namespace {
@@ -67,6 +69,7 @@ TEST(ChainServiceEndToEnd, SignersCheckThroughTheServedChain) {
   PolicyState state;
   state.ownerWindow = &window;
   state.workFolder = (dir / "work").string() + "/";
+  state.trust = std::make_shared<const TrustAnchors>(LoadTrustAnchors({dir / "pki" / "trust"}));
   state.certChainUrl = std::string(package.versionInfo.certChainUrl.begin(),
                                     package.versionInfo.certChainUrl.end());
 

@@ -3,6 +3,8 @@
 // the files it writes, and the update offer's safety rule.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <functional>
@@ -42,6 +44,7 @@ class OpenPolicyTest : public testing::Test {
     window_.password = kPassword;
     state_.ownerWindow = &window_;
     state_.workFolder = (dir_ / "work").string() + "/";
+    state_.trust = test::SharedTrust();
     state_.readerVersion = "1.2.8.0";
     std::filesystem::create_directories(dir_ / "work");
     test::StoreSealedChain(dir_ / "work");
@@ -103,6 +106,37 @@ TEST_F(OpenPolicyTest, GenuinePackagePassesEveryCheck) {
     EXPECT_EQ(test::ReadFile(path), bytes) << path;
   }
   EXPECT_EQ(state_.snapshotPath, state_.workFolder + "SNS");
+}
+
+// Whatever stands at a seal's name (a link to another file, a hard link, a
+// file open to everyone, a FIFO), the seal replaces it as a file only its
+// owner may read, and nothing outside the work folder changes.
+TEST_F(OpenPolicyTest, SealsReplaceWhateverStandsAtTheirNames) {
+  const auto work = dir_ / "work";
+  const auto outside = dir_ / "outside";
+  test::WriteFile(outside, std::string("keep me"));
+  std::filesystem::create_symlink(outside, work / "TTS");
+  std::filesystem::create_symlink(dir_ / "absent", work / "TMS");
+  std::filesystem::create_hard_link(outside, work / "ITS");
+  test::WriteFile(work / "IMS", std::string("old seal, open to all"));
+  std::filesystem::permissions(work / "IMS", std::filesystem::perms::all);
+  ASSERT_EQ(mkfifo((work / "OTS").c_str(), 0600), 0);
+
+  const writer::PackageSpec& spec = test::SharedPackageSpec();
+  ASSERT_EQ(Open(spec), 0);
+  EXPECT_EQ(test::ReadFile(outside), test::Bytes({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "absent"));
+  for (const char* name : {"TTS", "TMS", "ITS", "IMS", "OTS", "OMS", "SNS"}) {
+    SCOPED_TRACE(name);
+    const auto status = std::filesystem::symlink_status(work / name);
+    EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
+    EXPECT_EQ(status.permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(std::filesystem::hard_link_count(work / name), 1u);
+  }
+  EXPECT_EQ(test::ReadFile(work / "TTS"), spec.versionInfo.tpkTrustSeal);
+  EXPECT_EQ(test::ReadFile(work / "ITS"), spec.versionInfo.ipkTrustSeal);
+  EXPECT_EQ(test::ReadFile(work / "OTS"), spec.versionInfo.onlineTrustSeal);
 }
 
 TEST_F(OpenPolicyTest, Sha1ContentSignatureIsRecognised) {
@@ -219,6 +253,16 @@ const Outcome kOutcomes[] = {
        EXPECT_NE(s.s3CertResult, 0);
        EXPECT_EQ(s.s3SignResult, 0);
      }},
+    // A genuine insurer's key under the trusted root is still not the
+    // authority: its s3 certifies nothing.
+    {"InsurerSignsS3",
+     [](writer::PackageSpec& s) { s.s3.signer = test::SharedPki().insurer; },
+     {}, 1016, "憑證驗證不合格", 0,
+     [](const PolicyState& s) {
+       EXPECT_EQ(s.s3CertResult, 8);
+       EXPECT_EQ(s.s3SignResult, 0);
+       EXPECT_EQ(s.s2CertResult, 0);
+     }},
     {"NotForThisPlatform", [](writer::PackageSpec& s) { s.versionInfo.win.support = 0; }, {},
      1001, "", -1,
      [](const PolicyState& s) {
@@ -319,12 +363,32 @@ TEST_F(OpenPolicyTest, UpdateIsOfferedOnlyForANewerVersionText) {
   }
 }
 
-TEST_F(OpenPolicyTest, UnverifiedPackageNeverOffersAnUpdate) {
-  writer::PackageSpec spec = test::SharedPackageSpec();
-  spec.versionInfo.win.version = "9.9.9.9";
-  EXPECT_EQ(Open(spec, [](DerNode& t) { Flip(t.At("s3Signature")); }), 1005);
-  EXPECT_TRUE(window_.messages.empty());
-  EXPECT_TRUE(window_.opened.empty());
+// The offer fetches a file from the address the package names: only an s3
+// of the authority's, under an anchor, may lead to it.
+TEST_F(OpenPolicyTest, UncertifiedPackageNeverOffersAnUpdate) {
+  const struct {
+    const char* name;
+    std::function<void(writer::PackageSpec&)> spec;
+    std::function<void(DerNode&)> change;
+    bool trusted;
+    int32_t status;
+  } rows[] = {
+      {"s3 signature bad", {}, [](DerNode& t) { Flip(t.At("s3Signature")); }, true, 1005},
+      {"insurer signs s3", [](writer::PackageSpec& s) { s.s3.signer = test::SharedPki().insurer; },
+       {}, true, 1016},
+      {"no trust configured", {}, {}, false, 1016},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    window_.messages.clear();
+    state_.trust = row.trusted ? test::SharedTrust() : nullptr;
+    writer::PackageSpec spec = test::SharedPackageSpec();
+    spec.versionInfo.win.version = "9.9.9.9";
+    if (row.spec) row.spec(spec);
+    EXPECT_EQ(Open(spec, row.change), row.status);
+    for (const auto& message : window_.messages) EXPECT_NE(message.caption, "更新資訊");
+    EXPECT_TRUE(window_.opened.empty());
+  }
 }
 
 TEST(FormatLocalTime, ConvertsToTheMachinesZone) {

@@ -100,6 +100,7 @@ TEST(OutOfMemory, HttpExchangeKeepsWhatArrived) {
         HttpRequest request;
         request.url = url;
         request.connectTimeoutMs = 2000;
+        request.maxReplyBytes = kLarge;
         const HttpReply reply = HttpExchange(request);
         const bool kept = reply.length > 0 && static_cast<size_t>(reply.length) < kLarge;
         return reply.outcome == HttpReply::Outcome::kNoMemory && kept ? 0 : -1;

@@ -4,7 +4,9 @@
 
 #include <mbedtls/sha256.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/support/local_server.h"
 #include "tests/support/test_support.h"
@@ -53,8 +55,10 @@ class TpkVerifyTest : public testing::Test {
     return Quoted(name);
   }
 
-  test::TpkAnswer Verify(const std::string& package, const std::string& options) {
-    return test::RunTpk("verify " + package + " --work-dir " + Quoted("work") + " " + options);
+  test::TpkAnswer Verify(const std::string& package, const std::string& options,
+                         const std::string& work = "work") {
+    return test::RunTpk("verify " + package + " --work-dir " + Quoted(work) + " --trust-dir " +
+                        Quoted("pki/trust") + " " + options);
   }
 
   static test::TempDir* dir_;
@@ -143,12 +147,74 @@ TEST_F(TpkVerifyTest, UpdateOfferIsRecordedAndNeverStartsAProgram) {
       Verify(package, std::string("--password ") + kPassword + " --accept-update");
   EXPECT_EQ(accepted.json["statusCode"].asInt(), 0) << "the installer is fetched, not started";
   ASSERT_EQ(accepted.json["messages"].size(), 2u) << accepted.out;
-  EXPECT_EQ(accepted.json["messages"][1]["text"].asString(),
-            "找不到程式開啟URL，請確定預設瀏覽器是否設定");
+  EXPECT_EQ(accepted.json["messages"][1]["caption"].asString(), "更新資訊");
+  EXPECT_NE(accepted.json["messages"][1]["text"].asString().find(Path("work") + "/update.exe"),
+            std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(Path("work") + "/update.exe"));
 
   const std::string older = Pack("older-numbering.tpk", "--win-version 1.2.10.0");
   EXPECT_EQ(Verify(older, std::string("--password ") + kPassword).json["messages"].size(), 0u);
+}
+
+// What anyone can make with tpk ca, tpk pack and qalv-services: a PKI of
+// one's own behind the package's own chain address, and an insurer's key
+// signing s3. Neither is certified, and neither opens the update offer.
+TEST_F(TpkVerifyTest, PackagesAnyoneCanMakeAreNotCertified) {
+  ASSERT_EQ(test::RunTpk("ca --bits 1024 --out " + Quoted("forged") + " --services " +
+                         Quoted("forged-services"))
+                .exitCode,
+            0);
+  const test::BackgroundProcess forgedServices(
+      {test::ServicesPath(), "--data", Path("forged-services"), "--listen", "127.0.0.1:0"},
+      Path("forged-services.log"));
+  const std::string forgedChain = forgedServices.firstLine() + "/acquvSrv/caChain";
+  const std::string forged = test::RunTpk(
+      "pack --out " + Quoted("forged.tpk") + " --document " + Quoted("doc.pdf") + " --password " +
+      kPassword + " --pki " + Quoted("forged") + " --cert-chain-url " + ShellQuote(forgedChain) +
+      " --win-version 1.2.9.0").exitCode == 0 ? Quoted("forged.tpk") : "";
+  ASSERT_FALSE(forged.empty());
+  const std::string insurerAsAuthority =
+      Pack("insurer-s3.tpk", "--ca-key " + Quoted("pki/insurer.key") + " --ca-cert " +
+                                 Quoted("pki/insurer.crt") + " --win-version 1.2.9.0");
+
+  const struct {
+    const char* name;
+    std::string package;
+    int s3, s2, s1;
+    std::vector<std::string> captions;
+    size_t chainFiles;
+  } rows[] = {
+      {"self-made PKI behind its own chain address", forged, -1, -1, -1, {"憑證鏈更新錯誤"}, 0},
+      {"the insurer's key as the authority", insurerAsAuthority, 8, 0, 0, {}, 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string work = std::string("work-") + row.name;
+    const test::TpkAnswer answer =
+        Verify(row.package, std::string("--password ") + kPassword + " --accept-update", work);
+    const Json::Value& json = answer.json;
+    EXPECT_EQ(answer.exitCode, 1);
+    EXPECT_EQ(json["statusCode"].asInt(), 1016) << answer.out;
+    EXPECT_EQ(json["statusText"].asString(), "憑證驗證不合格");
+    EXPECT_EQ(json["s3CertResult"].asInt(), row.s3);
+    EXPECT_EQ(json["s2CertResult"].asInt(), row.s2);
+    EXPECT_EQ(json["s1CertResult"].asInt(), row.s1);
+    std::vector<std::string> captions;
+    for (const Json::Value& message : json["messages"]) {
+      captions.push_back(message["caption"].asString());
+      if (message["caption"].asString() == "憑證鏈更新錯誤") {
+        EXPECT_EQ(message["text"].asString(), "憑證鏈無法連結至信任的根憑證");
+      }
+    }
+    EXPECT_EQ(captions, row.captions) << "no update question, one box per refused chain";
+    // Besides the seals and the preview (three-letter names), only a
+    // chain that leads to an anchor is kept.
+    size_t chainFiles = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(Path(work))) {
+      if (entry.path().filename().string().size() != 3) ++chainFiles;
+    }
+    EXPECT_EQ(chainFiles, row.chainFiles);
+  }
 }
 
 TEST_F(TpkVerifyTest, OnlineFailuresSayWhy) {

@@ -371,9 +371,19 @@ TEST_F(RenderPolicyTest, SealsAndMarksFollowTheVerdicts) {
        true,
        false},
   };
-  // The rogue issuer's chain is on file, so the check runs and fails: its
-  // key issued none of the chain's certificates.
-  test::StoreSealedChain(Work(), *test::SharedPki().insurer.key, writer::ChainFile(test::SharedPki()));
+  // A chain under the rogue key's identifier that leads to the root is on
+  // file (the key certified under another name), so the check runs and
+  // fails: nothing in the chain named like the issuer verifies the signature.
+  const writer::TestPki& pki = test::SharedPki();
+  writer::CertificateSpec rogueCa;
+  rogueCa.subject = "CN=QALV Test Rogue CA,O=QALV Test,C=TW";
+  rogueCa.isCa = true;
+  rogueCa.notBefore = writer::CertTimeText(std::time(nullptr) - 86400);
+  rogueCa.notAfter = writer::CertTimeText(std::time(nullptr) + 86400 * 30);
+  const writer::Identity rogueIssuer = writer::IssueCertificate(rogueCa, pki.insurer.key, &pki.root);
+  test::StoreSealedChain(Work(), *pki.insurer.key,
+                         writer::ChainFile({pki.root.certificate, pki.intermediate.certificate,
+                                            rogueIssuer.certificate}));
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     writer::PackageSpec spec = test::SharedPackageSpec();

@@ -32,6 +32,7 @@ class ReaderFixture : public testing::Test {
     window.password = kPassword;
     policy.ownerWindow = &window;
     policy.workFolder = Work().string() + "/";
+    policy.trust = test::SharedTrust();
     policy.readerVersion = "1.2.8.0";
     StoreSealedChain(Work());
   }
