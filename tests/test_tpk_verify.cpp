@@ -91,6 +91,8 @@ TEST_F(TpkVerifyTest, GenuinePackagePassesAndIsConfirmedOnline) {
   EXPECT_EQ(json["pdfLength"].asUInt64(), document_.size());
   EXPECT_EQ(json["pdfSha256"].asString(), Sha256Hex(document_));
   EXPECT_EQ(json["snapshotPath"].asString(), Path("work") + "/SNS");
+  EXPECT_EQ(std::filesystem::status(Path("work")).permissions(), std::filesystem::perms::owner_all)
+      << "the work folder is made for its owner alone";
   EXPECT_EQ(json["messages"].size(), 0u);
   const test::Bytes extracted = test::ReadFile(Path("out.pdf"));
   EXPECT_EQ(std::string(extracted.begin(), extracted.end()), document_);

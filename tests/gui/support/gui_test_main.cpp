@@ -1,5 +1,6 @@
 // Runs a window test program: offscreen drawing unless a display is asked for,
-// the res: scheme registered before the application object, as the reader does.
+// the tests' trust folder unless another is named, the res: scheme registered
+// before the application object, as the reader does.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  if (qEnvironmentVariableIsEmpty("QALV_TRUST_DIR")) qputenv("QALV_TRUST_DIR", QALV_TEST_TRUST_DIR);
   testing::InitGoogleTest(&argc, argv);
   qalv::RegisterResScheme();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
