@@ -196,6 +196,7 @@ void SetUpState(PolicyState& state, BenchWindow& window, const fs::path& work) {
   state.ownerWindow = &window;
   state.workFolder = work.string() + "/";
   state.readerVersion = QALV_VERSION;
+  state.trust = test::SharedTrust();
 }
 
 bool Open(PolicyState& state, const fs::path& package) {

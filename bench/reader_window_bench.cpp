@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
   QElapsedTimer sinceStart;
   sinceStart.start();
   qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  // The window trusts the test PKI it opens, through the reader's own lookup.
+  qputenv("QALV_TRUST_DIR", QByteArray::fromStdString(qalv::test::SharedTrustDir().string()));
   qalv::RegisterResScheme();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication application(argc, argv);
