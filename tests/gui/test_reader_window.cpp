@@ -65,6 +65,16 @@ class ReaderWindowTest : public testing::Test {
   std::unique_ptr<test::ReaderDriver> driver_;
 };
 
+constexpr auto kOwnerReadWrite =
+    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+
+// A work folder the window makes is its owner's alone.
+TEST_F(ReaderWindowTest, WorkFolderIsMadePrivate) {
+  std::filesystem::remove_all(Work());
+  Start();
+  EXPECT_EQ(std::filesystem::status(Work()).permissions(), std::filesystem::perms::owner_all);
+}
+
 TEST_F(ReaderWindowTest, GenuinePackageShowsTheVerdictTreeSealsAndPreview) {
   const writer::PackageSpec& spec = test::SharedPackageSpec();
   const QString path = WritePackage("good.tpk", spec);
@@ -198,6 +208,7 @@ TEST_F(ReaderWindowTest, PdfOnTheCommandLineGoesToTheBrowserAndClosesTheReader) 
   Start(QStringLiteral("\"") + path + QStringLiteral("\""));
   const QByteArray expected = "var b64Pdf=\"" + QByteArray("%PDF-1.4\n").toBase64() + "\";";
   EXPECT_EQ(test::ReadFile(Work() / "b64Pdf.js"), writer::Bytes(expected.begin(), expected.end()));
+  EXPECT_EQ(std::filesystem::status(Work() / "b64Pdf.js").permissions(), kOwnerReadWrite);
   EXPECT_EQ(driver_->Html("menuPad"), "");
   EXPECT_TRUE(test::WaitFor([&] { return !driver_->window->isVisible(); }));
 }
