@@ -97,8 +97,9 @@ int32_t WritePrivateFile(const std::filesystem::path& path, const uint8_t* bytes
 }
 
 int32_t ReplacePrivateFile(const std::filesystem::path& path, const uint8_t* bytes, size_t length) {
-  // mkstemp makes the file 0600, exclusively, in the target's own folder so
-  // that the rename cannot cross file systems.
+  // mkstemp replaces the six X's of its template with a name of its own and
+  // makes the file 0600, exclusively, in the target's folder, so that the
+  // rename cannot cross file systems.
   std::string temporary = path.string() + ".XXXXXX";
   const int fd = mkstemp(temporary.data());
   if (fd < 0) return file_io::kFailed;

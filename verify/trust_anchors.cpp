@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include <mbedtls/base64.h>
 #include <mbedtls/bignum.h>
 
 #include "platform/file_io.h"
@@ -19,28 +18,19 @@ namespace {
 constexpr std::string_view kPemBegin = "-----BEGIN CERTIFICATE-----";
 constexpr std::string_view kPemEnd = "-----END CERTIFICATE-----";
 constexpr std::string_view kAnyPemHeader = "-----BEGIN";
+constexpr std::string_view kPemHeaderLine = "\n-----BEGIN";
 // Far above any certificate bundle a distributor ships; a larger file is
 // not read into memory at all.
 constexpr uintmax_t kMaxTrustFileSize = 4 * 1024 * 1024;
 
 bool IsPemSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// The DER bytes of one PEM block's Base64 body.
-[[nodiscard]] int32_t DecodePemBody(std::string_view body, SecureBuffer& der) {
-  SecureBuffer text;
-  if (!text.Allocate(body.size())) return x509::kNoMemory;
-  size_t textLength = 0;
-  for (const char c : body) {
-    if (!IsPemSpace(c)) text.data()[textLength++] = static_cast<uint8_t>(c);
-  }
-  size_t derLength = 0;
-  if (textLength == 0) return x509::kClassBase64 | x509::kOutOfData;
-  if (!der.Allocate(textLength)) return x509::kNoMemory;
-  if (mbedtls_base64_decode(der.data(), der.size(), &derLength, text.data(), textLength) != 0) {
-    return x509::kClassBase64 | x509::kBase64InvalidCharacter;
-  }
-  der.Shrink(derLength);
-  return 0;
+// A PEM body without the white space around it: the Base64 text of the DER,
+// which the certificate reader decodes itself (line breaks included).
+std::string_view TrimmedBody(std::string_view body) {
+  while (!body.empty() && IsPemSpace(body.front())) body.remove_prefix(1);
+  while (!body.empty() && IsPemSpace(body.back())) body.remove_suffix(1);
+  return body;
 }
 
 [[nodiscard]] int32_t ReadPem(std::string_view text, CertificateList& list) {
@@ -51,9 +41,11 @@ bool IsPemSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'
     const size_t bodyStart = begin + kPemBegin.size();
     const size_t end = text.find(kPemEnd, bodyStart);
     if (end == std::string_view::npos) return x509::kClassBase64 | x509::kOutOfData;
-    SecureBuffer der;
-    if (const int32_t ret = DecodePemBody(text.substr(bodyStart, end - bodyStart), der)) return ret;
-    if (const int32_t ret = ParseCertificate(list, der.data(), der.size())) return ret;
+    const std::string_view body = TrimmedBody(text.substr(bodyStart, end - bodyStart));
+    if (const int32_t ret = ParseCertificate(list, reinterpret_cast<const uint8_t*>(body.data()),
+                                             body.size())) {
+      return ret;
+    }
     at = end + kPemEnd.size();
   }
 }
@@ -122,8 +114,8 @@ int32_t ReadTrustFile(const uint8_t* bytes, size_t length, TrustFileKind kind,
   int32_t ret = 0;
   // A certificate whose DER happens to hold the header text is still read as
   // DER: PEM is recognised only at the start of a line of text.
-  const bool pem = text.starts_with(kAnyPemHeader) ||
-                   text.find(std::string("\n") + std::string(kAnyPemHeader)) != std::string_view::npos;
+  const bool pem =
+      text.starts_with(kAnyPemHeader) || text.find(kPemHeaderLine) != std::string_view::npos;
   if (pem) {
     ret = ReadPem(text, read);
   } else if (kind == TrustFileKind::kSingle) {
