@@ -93,7 +93,7 @@ void ShowOnlineResult(ReaderContext& reader) {
   page.SetElementAttribute("onlineVerifyRet", "value", QString::fromStdString(policy.onlineResponse));
   page.SetElementAttribute("vinfo_accountName", "value", QString::fromStdString(policy.accountName));
   page.SetElementAttribute("s2_signtime", "value", QString::fromStdString(policy.ipkSignTime));
-  page.SetElementInnerHtml("verifyTime",
+  page.SetElementText("verifyTime",
                            QString::fromUtf8("驗證時間：") +
                                QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
   page.SetElementStyle("onlineVerify", "display", "");

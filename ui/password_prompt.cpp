@@ -13,6 +13,7 @@
 #include "app/dialog_units.h"
 #include "net/password_hint.h"
 #include "ui/qt_owner_window.h"
+#include "ui/wiped_text.h"
 
 namespace qalv {
 namespace {
@@ -112,6 +113,14 @@ Password::Password(QWidget* parent)
   m_browser.m_htmlSuffix = QStringLiteral("</body></html>");
   m_browser.Navigate(QUrl(QStringLiteral("about:blank")));
   m_browser.WriteHtml(QString());
+}
+
+Password::~Password() {
+  QString typed = field_.text();
+  // setText, unlike clear, also forgets the field's undo history.
+  field_.setText(QString());
+  WipeText(m_password);
+  WipeText(typed);
 }
 
 void Password::showEvent(QShowEvent* event) {

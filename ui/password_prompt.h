@@ -35,6 +35,8 @@ class Password : public QDialog {
   Q_OBJECT
  public:
   explicit Password(QWidget* parent = nullptr);
+  // Wipes the password from the field and from m_password.
+  ~Password() override;
 
   QString m_password;
   QString m_hintUrl;  // only its scheme, host and port reach the hint service

@@ -1,7 +1,5 @@
 #include "ui/qt_owner_window.h"
 
-#include <mbedtls/platform_util.h>
-
 #include <QByteArray>
 #include <QDesktopServices>
 #include <QDialog>
@@ -13,6 +11,7 @@
 #include <utility>
 
 #include "ui/password_prompt.h"
+#include "ui/wiped_text.h"
 
 namespace qalv {
 namespace {
@@ -74,7 +73,8 @@ OwnerWindow::Answer QtOwnerWindow::AskPassword(const std::string& hintUrl,
   if (result != QDialog::Accepted) return Answer::kCancel;
   QByteArray utf8 = prompt.m_password.toUtf8();
   password.assign(utf8.constData(), static_cast<size_t>(utf8.size()));
-  mbedtls_platform_zeroize(utf8.data(), static_cast<size_t>(utf8.size()));
+  WipeBytes(utf8);
+  // The prompt wipes its own copies as it goes.
   return Answer::kOk;
 }
 

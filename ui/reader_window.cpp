@@ -27,7 +27,9 @@
 #include "ui/opening_commands.h"
 #include "ui/reader_page.h"
 #include "ui/recent_menu.h"
+#include "ui/request_filter.h"
 #include "ui/res_scheme.h"
+#include "ui/wiped_text.h"
 #include "verify/trust_anchors.h"
 #include "viewer/pdf_dialog.h"
 
@@ -92,8 +94,13 @@ CQUVPCReaderDlg::CQUVPCReaderDlg(RecentFileList& recent, QString commandLine, QW
   layout->addWidget(view_);
   view_->setContextMenuPolicy(Qt::NoContextMenu);
 
+  // The page loads from its own scheme only, and never reads a file itself:
+  // the package's pictures come through the scheme as well.
   profile_->installUrlSchemeHandler("res", resHandler_);
-  page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+  profile_->setUrlRequestInterceptor(new RequestFilter({QStringLiteral("res")}, profile_));
+  QWebEngineSettings* settings = page_->settings();
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
   channel_->registerObject(QStringLiteral("bridge"), bridge_);
   page_->setWebChannel(channel_);
   view_->setPage(page_);
@@ -126,6 +133,7 @@ void CQUVPCReaderDlg::OnInitDialog() {
   for (const char* name : {"webPdf.htm", "index.bundle.js"}) {
     CopyWhenAbsent(m_appDir.toStdString() + name, m_workDir.toStdString() + name);
   }
+  resHandler_->SetWorkFolder(m_workDir);
 
   m_policy.ownerWindow = &owner_;
   m_policy.programFolder = m_appDir.toStdString();
@@ -168,9 +176,9 @@ void CQUVPCReaderDlg::JsOpenTpk() {
   OpenChosenFile(context, chosen);
 }
 
-void CQUVPCReaderDlg::JsOpenRecently(const QString& path) {
+void CQUVPCReaderDlg::JsOpenRecently(int index) {
   ReaderContext context = Context();
-  OpenRecently(context, path);
+  OpenRecently(context, index);
 }
 
 void CQUVPCReaderDlg::JsCopyTpk() {
@@ -188,7 +196,9 @@ QString CQUVPCReaderDlg::BridgeProperty(const QString& name) const {
 }
 
 void CQUVPCReaderDlg::SetBridgeProperty(const QString& name, const QString& value) {
-  (name == u"m_b64Data" ? m_b64Data : m_dataPin) = value;
+  QString& property = name == u"m_b64Data" ? m_b64Data : m_dataPin;
+  WipeText(property);
+  property = value;
 }
 
 void CQUVPCReaderDlg::ShowAbout() {

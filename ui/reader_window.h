@@ -33,7 +33,7 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
   void JsShowPdf() override;
   void JsInit() override;
   void JsOpenTpk() override;
-  void JsOpenRecently(const QString& path) override;
+  void JsOpenRecently(int index) override;
   void JsCopyTpk() override;
   bool JsOnlineVerify() override;
   QString BridgeProperty(const QString& name) const override;

@@ -1,6 +1,5 @@
 #include "ui/render_policy.h"
 
-#include <QUrl>
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include <mbedtls/base64.h>
 
 #include "platform/secure_buffer.h"
+#include "ui/wiped_text.h"
 #include "verify/open_policy.h"
 
 namespace qalv {
@@ -29,31 +29,41 @@ Row Judge(int32_t result, const char* passed, const char* failed) {
   return {QString::fromUtf8(failed), QStringLiteral("Red")};
 }
 
-Row Title(bool passes, const QString& subject) {
-  return passes ? Row{subject + QString::fromUtf8("正確"), QStringLiteral("Black")}
-                : Row{subject + QString::fromUtf8("有問題"), QStringLiteral("Red")};
-}
-
 // One foldable group of the tree: "s1" (policy content), "s2" (policy
-// package), "s3" (certification authority).
+// package), "s3" (certification authority). The first two name the insurer
+// in front of their title, in a box of its own.
 struct Group {
   QString prefix;
+  bool namesInsurer;
   Row title;
   Row sign;
   Row cert;
   QString signTime;
 };
 
-Group MakeGroup(const char* prefix, int32_t signResult, int32_t certResult, const QString& subject,
-                const std::string& signTime) {
-  return {QString::fromLatin1(prefix), Title(signResult == 0 && certResult == 0, subject),
-          Judge(signResult, "簽章正確", "簽章有問題"), Judge(certResult, "憑證合格", "憑證不合格"),
+Group MakeGroup(const char* prefix, bool namesInsurer, int32_t signResult, int32_t certResult,
+                const char* subject, const std::string& signTime) {
+  const bool passes = signResult == 0 && certResult == 0;
+  return {QString::fromLatin1(prefix),
+          namesInsurer,
+          passes ? Row{QString::fromUtf8(subject) + QString::fromUtf8("正確"), QStringLiteral("Black")}
+                 : Row{QString::fromUtf8(subject) + QString::fromUtf8("有問題"), QStringLiteral("Red")},
+          Judge(signResult, "簽章正確", "簽章有問題"),
+          Judge(certResult, "憑證合格", "憑證不合格"),
           QString::fromUtf8("簽章時間：") + QString::fromStdString(signTime)};
+}
+
+// The status line is three parts: the reader's words around the insurer's
+// name, which sits in a box of its own.
+void WriteStatus(ElementWriter& page, const QString& lead, const QString& insurer, const QString& tail) {
+  page.SetElementText("statusLead", lead);
+  page.SetElementInnerHtml("statusIssuer", insurer);
+  page.SetElementText("statusTail", tail);
 }
 
 void ResetPage(ReaderContext& reader) {
   ElementWriter& page = reader.page;
-  page.SetElementInnerHtml("status", "");
+  WriteStatus(page, {}, {}, {});
   page.SetElementStyle("preview", "display", "none");
   for (const char* image : {"snapshot", "ipkseal", "tpkseal"}) {
     page.SetElementAttribute(image, "src", "");
@@ -75,40 +85,44 @@ void ResetPage(ReaderContext& reader) {
 void WriteStatusLine(ElementWriter& page, int32_t statusCode, const PolicyState& policy) {
   const QString account = QString::fromStdString(policy.accountName);
   const QString reason = QString::fromStdString(policy.statusText);
-  Row line;
   if (statusCode == 0) {
-    line = {QString::fromUtf8("本保單已通過") + account +
-                QString::fromUtf8("及QALV第三方認證，內容未經修改。"),
-            QStringLiteral("Black")};
+    page.SetElementStyle("status", "color", "Black");
+    WriteStatus(page, QString::fromUtf8("本保單已通過"), account,
+                QString::fromUtf8("及QALV第三方認證，內容未經修改。"));
   } else if (statusCode > 2000) {
-    line = {QString::fromUtf8("本保單解密密碼有誤，") + reason + QString::fromUtf8("。"),
-            QStringLiteral("Maroon")};
+    page.SetElementStyle("status", "color", "Maroon");
+    WriteStatus(page, QString::fromUtf8("本保單解密密碼有誤，") + reason + QString::fromUtf8("。"), {}, {});
   } else {
-    line = {QString::fromUtf8("本保單驗證有誤，") + reason +
-                QString::fromUtf8("，保單內容可能被修改或損毀，請洽") + account,
-            QStringLiteral("Maroon")};
+    page.SetElementStyle("status", "color", "Maroon");
+    WriteStatus(page,
+                QString::fromUtf8("本保單驗證有誤，") + reason +
+                    QString::fromUtf8("，保單內容可能被修改或損毀，請洽"),
+                account, {});
   }
-  page.SetElementStyle("status", "color", line.colour);
-  page.SetElementInnerHtml("status", line.text);
 }
 
 void WriteTree(ElementWriter& page, const PolicyState& policy) {
   const QString account = QString::fromStdString(policy.accountName);
   const std::array<Group, 3> groups = {
-      MakeGroup("s1", policy.s1SignResult, policy.s1CertResult,
-                account + QString::fromUtf8("保單內容電子簽章 "), policy.ipkSignTime),
-      MakeGroup("s2", policy.s2SignResult, policy.s2CertResult,
-                account + QString::fromUtf8("保單封包電子簽章 "), policy.ipkSignTime),
-      MakeGroup("s3", policy.s3SignResult, policy.s3CertResult,
-                QString::fromUtf8("QALV第三方認證電子簽章 "), policy.tpkSignTime)};
+      MakeGroup("s1", true, policy.s1SignResult, policy.s1CertResult, "保單內容電子簽章 ",
+                policy.ipkSignTime),
+      MakeGroup("s2", true, policy.s2SignResult, policy.s2CertResult, "保單封包電子簽章 ",
+                policy.ipkSignTime),
+      MakeGroup("s3", false, policy.s3SignResult, policy.s3CertResult, "QALV第三方認證電子簽章 ",
+                policy.tpkSignTime)};
   for (const Group& g : groups) page.SetElementStyle(g.prefix + "Sign", "color", g.sign.colour);
   for (const Group& g : groups) page.SetElementStyle(g.prefix + "Cert", "color", g.cert.colour);
   for (const Group& g : groups) page.SetElementStyle(g.prefix + "Title", "color", g.title.colour);
   for (const Group& g : groups) {
-    page.SetElementInnerHtml(g.prefix + "Title", g.title.text);
-    page.SetElementInnerHtml(g.prefix + "Sign", g.sign.text);
-    page.SetElementInnerHtml(g.prefix + "Cert", g.cert.text);
-    page.SetElementInnerHtml(g.prefix + "SignTime", g.signTime);
+    if (g.namesInsurer) {
+      page.SetElementInnerHtml(g.prefix + "Issuer", account);
+      page.SetElementText(g.prefix + "Verdict", g.title.text);
+    } else {
+      page.SetElementText(g.prefix + "Title", g.title.text);
+    }
+    page.SetElementText(g.prefix + "Sign", g.sign.text);
+    page.SetElementText(g.prefix + "Cert", g.cert.text);
+    page.SetElementText(g.prefix + "SignTime", g.signTime);
   }
   page.SetElementStyle("verifyResult", "display", "");
 }
@@ -121,14 +135,14 @@ void WriteMemo(ElementWriter& page, PolicyState& policy) {
   page.SetElementStyle("versionInfo", "display", "");
 }
 
-// A file URL that changes with every render: the work folder's pictures keep
-// their names from one package to the next, and the page must not show a
-// cached picture of an earlier one.
+// The picture's address under the page's own scheme, by its fixed name in
+// the work folder. The query changes with every render: the names stay the
+// same from one package to the next, and the page must not show an earlier
+// package's picture from its cache.
 QString ImageSource(const std::string& path, quint64 render) {
   if (path.empty()) return {};
-  QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
-  url.setQuery(QStringLiteral("n=%1").arg(render));
-  return url.toString();
+  const QString name = QString::fromStdString(std::filesystem::path(path).filename().string());
+  return QStringLiteral("res:/WORK/%1?n=%2").arg(name).arg(render);
 }
 
 void WritePreview(ElementWriter& page, const PolicyState& policy) {
@@ -155,7 +169,7 @@ void WritePreview(ElementWriter& page, const PolicyState& policy) {
 // Replaces the text, first wiping the old one when nothing else shares it, so
 // a previous document's Base64 does not go back to the heap readable.
 void ReplaceWiped(QString& target, QString text) {
-  if (target.isDetached()) std::fill(target.begin(), target.end(), QChar());
+  WipeText(target);
   target = std::move(text);
 }
 

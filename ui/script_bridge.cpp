@@ -3,41 +3,49 @@
 #include <QTimer>
 
 namespace qalv {
+namespace {
+
+bool IsProperty(const QString& name) { return name == u"m_b64Data" || name == u"m_dataPin"; }
+
+}  // namespace
 
 ScriptBridge::ScriptBridge(BridgeTarget& target, WebPageWriter& page, QObject* parent)
     : QObject(parent), target_(target), page_(page) {}
 
 void ScriptBridge::JsShowPdf(int token) {
-  Queue(token, false, [this] { return target_.JsShowPdf(), false; });
+  Queue(token, [this] { return target_.JsShowPdf(), QVariant(false); });
 }
 
 void ScriptBridge::JsInit(int token) {
-  Queue(token, true, [this] { return target_.JsInit(), false; });
+  Queue(token, [this] { return target_.JsInit(), QVariant(false); });
 }
 
 void ScriptBridge::JsOpenTpk(int token) {
-  Queue(token, true, [this] { return target_.JsOpenTpk(), false; });
+  Queue(token, [this] { return target_.JsOpenTpk(), QVariant(false); });
 }
 
-void ScriptBridge::JsOpenRecently(int token, const QString& path) {
-  Queue(token, true, [this, path] { return target_.JsOpenRecently(path), false; });
+void ScriptBridge::JsOpenRecently(int token, int index) {
+  Queue(token, [this, index] { return target_.JsOpenRecently(index), QVariant(false); });
 }
 
 void ScriptBridge::JsCopyTpk(int token) {
-  Queue(token, false, [this] { return target_.JsCopyTpk(), false; });
+  Queue(token, [this] { return target_.JsCopyTpk(), QVariant(false); });
 }
 
 void ScriptBridge::JsOnlineVerify(int token) {
-  Queue(token, false, [this] { return target_.JsOnlineVerify(); });
+  Queue(token, [this] { return QVariant(target_.JsOnlineVerify()); });
+}
+
+void ScriptBridge::ReadProperty(int token, const QString& name) {
+  Queue(token, [this, name] { return IsProperty(name) ? QVariant(target_.BridgeProperty(name)) : QVariant(); });
 }
 
 void ScriptBridge::SetProperty(const QString& name, const QString& value) {
-  if (name != u"m_b64Data" && name != u"m_dataPin") return;
-  target_.SetBridgeProperty(name, value);
+  if (IsProperty(name)) target_.SetBridgeProperty(name, value);
 }
 
-void ScriptBridge::Queue(int token, bool opens, std::function<bool()> work) {
-  calls_.push_back({token, opens, std::move(work)});
+void ScriptBridge::Queue(int token, std::function<QVariant()> work) {
+  calls_.push_back({token, std::move(work)});
   if (!running_) QTimer::singleShot(0, this, &ScriptBridge::RunNext);
 }
 
@@ -46,14 +54,7 @@ void ScriptBridge::RunNext() {
   running_ = true;
   Call call = std::move(calls_.front());
   calls_.pop_front();
-  const bool result = call.work();
-
-  // The page keeps its own copies of the two properties; only an opening
-  // changes them. No copy is kept here, so the window can wipe the old text.
-  if (call.opens) {
-    page_.Call("setProperties", {target_.BridgeProperty(QStringLiteral("m_b64Data")),
-                                 target_.BridgeProperty(QStringLiteral("m_dataPin"))});
-  }
+  const QVariant result = call.work();
   const int token = call.token;
   page_.Call("resolve", {token, result}, [this, token] { emit CallFinished(token); });
   running_ = false;

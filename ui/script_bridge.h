@@ -3,11 +3,13 @@
 // the window's thread but outside Chromium's task, because a modal dialog
 // opened inside the task would stall the page. Calls run one at a time, in
 // order; each ends by resolving the page's Promise for its token, after the
-// page has applied every write the call made.
+// page has applied every write the call made. The two properties stay with
+// the window: the page gets one only by reading it.
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <QVariant>
 #include <deque>
 #include <functional>
 
@@ -22,7 +24,8 @@ class BridgeTarget {
   virtual void JsShowPdf() = 0;
   virtual void JsInit() = 0;
   virtual void JsOpenTpk() = 0;
-  virtual void JsOpenRecently(const QString& path) = 0;
+  // `index`: the chosen entry's position in the recent-documents menu.
+  virtual void JsOpenRecently(int index) = 0;
   virtual void JsCopyTpk() = 0;
   virtual bool JsOnlineVerify() = 0;
   // m_b64Data and m_dataPin.
@@ -39,9 +42,11 @@ class ScriptBridge : public QObject {
   void JsShowPdf(int token);
   void JsInit(int token);
   void JsOpenTpk(int token);
-  void JsOpenRecently(int token, const QString& path);
+  void JsOpenRecently(int token, int index);
   void JsCopyTpk(int token);
   void JsOnlineVerify(int token);
+  // Resolves with the property's text; null for any other name.
+  void ReadProperty(int token, const QString& name);
   void SetProperty(const QString& name, const QString& value);
 
  signals:
@@ -49,14 +54,13 @@ class ScriptBridge : public QObject {
   void CallFinished(int token);
 
  private:
-  // `opens`: the call may open a document and so change the two properties.
-  void Queue(int token, bool opens, std::function<bool()> work);
+  // `work` gives what the page's Promise resolves with.
+  void Queue(int token, std::function<QVariant()> work);
   void RunNext();
 
   struct Call {
     int token;
-    bool opens;
-    std::function<bool()> work;
+    std::function<QVariant()> work;
   };
   BridgeTarget& target_;
   WebPageWriter& page_;

@@ -4,7 +4,10 @@
 #include <QChildEvent>
 #include <QEvent>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineSettings>
+
+#include "ui/request_filter.h"
 
 namespace qalv {
 namespace {
@@ -30,13 +33,23 @@ class HintPage : public QWebEnginePage {
 
 }  // namespace
 
-CWebBrowser2::CWebBrowser2(QWidget* parent) : QWebEngineView(parent) {
-  auto* page = new HintPage(this);
-  page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
-  setPage(page);
+CWebBrowser2::CWebBrowser2(QWidget* parent)
+    : QWebEngineView(parent), profile_(new QWebEngineProfile(this)), page_(nullptr) {
+  // The written document travels as a data: address; nothing else may load.
+  profile_->setUrlRequestInterceptor(new RequestFilter({QStringLiteral("data")}, profile_));
+  page_ = new HintPage(profile_, this);
+  QWebEngineSettings* settings = page_->settings();
+  settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+  settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+  setPage(page_);
   setContextMenuPolicy(Qt::NoContextMenu);
   setFocusPolicy(Qt::NoFocus);
 }
+
+// The page must go before its profile.
+CWebBrowser2::~CWebBrowser2() { delete page_; }
 
 void CWebBrowser2::Navigate(const QUrl& address) { load(address); }
 

@@ -1,6 +1,7 @@
 // The password prompt's hint pane: a web view whose whole document is written
 // from a string. The HTML comes from the hint server, so the pane runs no
-// scripts, follows no links and opens no windows.
+// scripts, follows no links, opens no windows and loads nothing: its own
+// profile lets through only the written document.
 #pragma once
 
 #include <QString>
@@ -8,6 +9,8 @@
 #include <QWebEngineView>
 
 class QEvent;
+class QWebEnginePage;
+class QWebEngineProfile;
 
 namespace qalv {
 
@@ -15,6 +18,7 @@ class CWebBrowser2 : public QWebEngineView {
   Q_OBJECT
  public:
   explicit CWebBrowser2(QWidget* parent = nullptr);
+  ~CWebBrowser2() override;
 
   // Loads an address; the pane lets through about:blank only.
   void Navigate(const QUrl& address);
@@ -26,6 +30,10 @@ class CWebBrowser2 : public QWebEngineView {
 
  protected:
   bool event(QEvent* event) override;
+
+ private:
+  QWebEngineProfile* profile_;
+  QWebEnginePage* page_;
 };
 
 }  // namespace qalv

@@ -13,6 +13,14 @@ void WebPageWriter::SetElementInnerHtml(const QString& id, const QString& html) 
   Call("setInnerHtml", {id, html});
 }
 
+void WebPageWriter::SetElementText(const QString& id, const QString& text) {
+  Call("setText", {id, text});
+}
+
+void WebPageWriter::SetMenuItems(const QString& id, const QStringList& items) {
+  Call("setMenuItems", {id, items});
+}
+
 void WebPageWriter::SetElementStyle(const QString& id, const QString& property, const QString& value) {
   Call("setStyle", {id, property, value});
 }

@@ -16,6 +16,8 @@ class WebPageWriter : public ElementWriter {
 
   void SetElementAttribute(const QString& id, const QString& name, const QString& value) override;
   void SetElementInnerHtml(const QString& id, const QString& html) override;
+  void SetElementText(const QString& id, const QString& text) override;
+  void SetMenuItems(const QString& id, const QStringList& items) override;
   void SetElementStyle(const QString& id, const QString& property, const QString& value) override;
 
   // Runs `function` of qalvHost with the arguments after every earlier write;

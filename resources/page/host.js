@@ -3,13 +3,21 @@
 (function () {
   'use strict';
 
-  // Texts from a package or a service may carry markup; only formatting
-  // survives, never script, handlers, links, frames, forms or style sheets.
+  // Texts from a package or a service keep the formatting an insurer may give
+  // them and nothing that can place, size, layer, link or load: no style, no
+  // class or id to borrow the page's own rules or shadow its elements, no
+  // address of any kind.
   var SANITIZE_CONFIG = {
-    ALLOWED_TAGS: ['b', 'i', 'u', 's', 'strong', 'em', 'small', 'big', 'sub', 'sup', 'br', 'hr', 'p', 'div',
-      'span', 'font', 'center', 'pre', 'code', 'ul', 'ol', 'li'],
-    ALLOWED_ATTR: ['style', 'color', 'face', 'size', 'align', 'title'],
-    ALLOW_DATA_ATTR: false
+    ALLOWED_TAGS: ['b', 'i', 'u', 'br', 'font', 'span', 'p'],
+    ALLOWED_ATTR: ['color', 'face', 'size'],
+    ALLOW_DATA_ATTR: false,
+    ALLOW_ARIA_ATTR: false,
+    // DOMPurify tests every kept attribute's value against this: a colour, a
+    // face or a size never needs a colon, and no address can do without one.
+    ALLOWED_URI_REGEXP: /^[^:]*$/,
+    // The cleaned nodes themselves, not their markup: nothing is serialized and
+    // parsed again, so no markup can change its meaning on the way in.
+    RETURN_DOM_FRAGMENT: true
   };
   var WRITABLE_ATTRIBUTES = ['src', 'value', 'data-verdict'];
   var WRITABLE_STYLES = ['display', 'color'];
@@ -19,7 +27,6 @@
   }
 
   var pending = {};
-  var properties = { m_b64Data: '', m_dataPin: '' };
 
   window.qalvHost = {
     setAttribute: function (id, name, value) {
@@ -32,7 +39,30 @@
     setInnerHtml: function (id, html) {
       var element = document.getElementById(id);
       if (!element) return false;
-      element.innerHTML = sanitize(html);
+      element.replaceChildren(sanitize(html));
+      return true;
+    },
+
+    // The reader's own words: set as text, never parsed.
+    setText: function (id, text) {
+      var element = document.getElementById(id);
+      if (!element) return false;
+      element.textContent = text == null ? '' : String(text);
+      return true;
+    },
+
+    // Replaces the element's children with one item per text, in order. The
+    // page tells the reader which item was chosen by its position; the text
+    // itself never goes back.
+    setMenuItems: function (id, texts) {
+      var element = document.getElementById(id);
+      if (!element || !Array.isArray(texts)) return false;
+      element.textContent = '';
+      texts.forEach(function (text) {
+        var item = document.createElement('div');
+        item.textContent = String(text);
+        element.appendChild(item);
+      });
       return true;
     },
 
@@ -48,11 +78,6 @@
       if (!settle) return;
       delete pending[token];
       settle(result);
-    },
-
-    setProperties: function (b64Data, dataPin) {
-      properties.m_b64Data = String(b64Data);
-      properties.m_dataPin = String(dataPin);
     }
   };
 
@@ -85,17 +110,19 @@
     JsShowPdf: function () { return call('JsShowPdf', []); },
     JsInit: function () { return call('JsInit', []); },
     JsOpenTpk: function () { return call('JsOpenTpk', []); },
-    JsOpenRecently: function (path) { return call('JsOpenRecently', [String(path)]); },
+    // `index`: the position of the chosen item in the recent-documents menu.
+    JsOpenRecently: function (index) { return call('JsOpenRecently', [Number(index)]); },
     JsCopyTpk: function () { return call('JsCopyTpk', []); },
     JsOnlineVerify: function () { return call('JsOnlineVerify', []); }
   };
-  Object.keys(properties).forEach(function (name) {
+  // The reader keeps the two properties; reading one asks for it and gives a
+  // Promise of its text, so the document's Base64 crosses only when wanted.
+  ['m_b64Data', 'm_dataPin'].forEach(function (name) {
     Object.defineProperty(shim, name, {
       enumerable: true,
-      get: function () { return properties[name]; },
+      get: function () { return call('ReadProperty', [name]); },
       set: function (value) {
         var text = String(value);
-        properties[name] = text;
         whenReady(function () { bridge.SetProperty(name, text); });
       }
     });

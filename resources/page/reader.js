@@ -1,6 +1,7 @@
 // The reader page's own behaviour: buttons, the busy mask, folding, the
 // recent-documents menu, seal sizing and the online verification answer.
-// Classic script: the page's handlers call these functions by name.
+// Classic script: its listeners, attached once the document is parsed, call
+// these functions by name.
 
 var overMenu = false;
 
@@ -45,16 +46,36 @@ async function busy(work) {
   }
 }
 
+// The menu item under `node`, or null.
 function menuItemOf(node) {
   var menuPad = byId('menuPad');
   while (node && node.parentNode !== menuPad) node = node.parentNode;
   return node && node.nodeType === Node.ELEMENT_NODE ? node : null;
 }
 
-// Menu items arrive sanitized, without their inline handlers, so the menu
-// dispatches for them.
-function listenToMenu() {
+// The page's handlers are attached here, not written into its markup: the
+// page's content security policy runs no inline script.
+function listen() {
+  Array.prototype.forEach.call(document.querySelectorAll('[data-hidden]'), function (element) {
+    element.style.display = 'none';
+    element.removeAttribute('data-hidden');
+  });
+  var clicks = { ButtonOpen: openTpk, ButtonCopy: copyTpk, ButtonOnline: onlineVerify, ButtonQA: onlineQA,
+    snapshot: showPDF, click: showPDF };
+  Object.keys(clicks).forEach(function (id) {
+    byId(id).addEventListener('click', function () { clicks[id](); });
+  });
+  Array.prototype.forEach.call(document.querySelectorAll('.buttonWithImage'), function (button) {
+    button.addEventListener('mouseover', function () { buttonOver(button); });
+    button.addEventListener('mouseout', function () { buttonOut(button); });
+  });
+  ['node1', 'node2', 'node3'].forEach(function (node) {
+    byId(node + '_image').parentNode.addEventListener('click', function () { Toggle(node); });
+  });
+
   var menuPad = byId('menuPad');
+  menuPad.addEventListener('mouseenter', function () { overMenu = true; });
+  menuPad.addEventListener('mouseleave', function () { overMenu = false; });
   menuPad.addEventListener('click', function (event) {
     var item = menuItemOf(event.target);
     if (item) openRecently(item);
@@ -67,7 +88,11 @@ function listenToMenu() {
     var item = menuItemOf(event.target);
     if (item) itemOut(item);
   });
+  document.addEventListener('mousedown', mouseSelect);
 }
+
+document.addEventListener('DOMContentLoaded', listen);
+window.addEventListener('load', function () { init(); });
 
 function init() {
   setScrollHeight();
@@ -76,7 +101,6 @@ function init() {
     setScrollHeight();
     setPreviewHeight();
   });
-  listenToMenu();
   // Seal pictures may finish loading after the call that set them returned.
   byId('ipkseal').addEventListener('load', zoomSeal);
   byId('tpkseal').addEventListener('load', zoomSeal);
@@ -87,10 +111,8 @@ function init() {
 }
 
 async function showPDF() {
-  // Before a document was decrypted the snapshot has no picture; an empty
-  // source resolves to the page itself.
-  var snapshot = byId('snapshot');
-  if (!snapshot.getAttribute('src') || snapshot.src.substring(0, 3) === 'res') return;
+  // Before a document was decrypted the snapshot has no picture.
+  if (!byId('snapshot').getAttribute('src')) return;
   await window.external.JsShowPdf();
 }
 
@@ -107,10 +129,13 @@ function hideMenu() {
   overMenu = false;
 }
 
+// The reader holds the list: the page names the item by its position.
 function openRecently(item) {
+  var index = Array.prototype.indexOf.call(byId('menuPad').children, item);
   hideMenu();
+  if (index < 0) return;
   return busy(async function () {
-    await window.external.JsOpenRecently(item.innerHTML);
+    await window.external.JsOpenRecently(index);
     zoomSeal();
   });
 }
@@ -175,8 +200,6 @@ function mouseSelect(event) {
   }
 }
 
-document.onmousedown = mouseSelect;
-
 function buttonOver(button) {
   button.style.borderColor = '#999999';
   button.style.backgroundColor = '#808080';
@@ -225,110 +248,6 @@ function stringDateFormat(text) {
   }
 }
 
-// The second reading of an answer that is not strict JSON: a script object
-// literal (unquoted or single-quoted keys, single-quoted strings, trailing
-// commas), read as data. It is never run.
-function parseLiteral(text) {
-  var pos = 0;
-  var ESCAPES = { b: '\b', f: '\f', n: '\n', r: '\r', t: '\t', v: '\v', '0': '\0' };
-
-  function fail(what) {
-    throw new SyntaxError(what + ' at position ' + pos);
-  }
-  function skipSpace() {
-    while (pos < text.length && /\s/.test(text.charAt(pos))) pos++;
-  }
-  function expect(c) {
-    skipSpace();
-    if (text.charAt(pos) !== c) fail('Expected "' + c + '"');
-    pos++;
-  }
-  function readString() {
-    var quote = text.charAt(pos++);
-    var out = '';
-    while (pos < text.length) {
-      var c = text.charAt(pos++);
-      if (c === quote) return out;
-      if (c === '\n' || c === '\r') fail('Unterminated string');
-      if (c !== '\\') {
-        out += c;
-        continue;
-      }
-      c = text.charAt(pos++);
-      var hex = c === 'u' ? 4 : c === 'x' ? 2 : 0;
-      if (hex) {
-        var digits = text.substr(pos, hex);
-        if (!new RegExp('^[0-9a-fA-F]{' + hex + '}$').test(digits)) fail('Bad escape');
-        out += String.fromCharCode(parseInt(digits, 16));
-        pos += hex;
-      } else if (c === '\n') {
-        continue;
-      } else {
-        out += ESCAPES.hasOwnProperty(c) ? ESCAPES[c] : c;
-      }
-    }
-    fail('Unterminated string');
-  }
-  function readKey() {
-    skipSpace();
-    var c = text.charAt(pos);
-    if (c === '"' || c === "'") return readString();
-    var match = /^(?:[A-Za-z_$][\w$]*|\d+)/.exec(text.slice(pos));
-    if (!match) fail('Unexpected token');
-    pos += match[0].length;
-    return match[0];
-  }
-  function readValue() {
-    skipSpace();
-    var c = text.charAt(pos);
-    if (c === '{') return readObject();
-    if (c === '[') return readArray();
-    if (c === '"' || c === "'") return readString();
-    var match = /^(?:-?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?|true\b|false\b|null\b)/.exec(text.slice(pos));
-    if (!match) fail('Unexpected token');
-    pos += match[0].length;
-    return match[0] === 'true' ? true : match[0] === 'false' ? false : match[0] === 'null' ? null : Number(match[0]);
-  }
-  function readObject() {
-    var object = {};
-    pos++;
-    for (;;) {
-      skipSpace();
-      if (text.charAt(pos) === '}') {
-        pos++;
-        return object;
-      }
-      var key = readKey();
-      expect(':');
-      Object.defineProperty(object, key,
-        { value: readValue(), enumerable: true, writable: true, configurable: true });
-      skipSpace();
-      if (text.charAt(pos) === ',') pos++;
-      else if (text.charAt(pos) !== '}') fail('Expected "," or "}"');
-    }
-  }
-  function readArray() {
-    var array = [];
-    pos++;
-    for (;;) {
-      skipSpace();
-      if (text.charAt(pos) === ']') {
-        pos++;
-        return array;
-      }
-      array.push(readValue());
-      skipSpace();
-      if (text.charAt(pos) === ',') pos++;
-      else if (text.charAt(pos) !== ']') fail('Expected "," or "]"');
-    }
-  }
-
-  var value = readValue();
-  skipSpace();
-  if (pos < text.length) fail('Unexpected token');
-  return value;
-}
-
 function textOf(value) {
   return value == null ? '' : String(value);
 }
@@ -336,7 +255,7 @@ function textOf(value) {
 function writeOnlineSummary(colour, summary, detail) {
   qalvHost.setStyle('onlineSummary', 'color', colour);
   qalvHost.setStyle('os1Detail', 'color', colour);
-  qalvHost.setInnerHtml('onlineSummary', summary);
+  qalvHost.setText('onlineSummary', summary);
   qalvHost.setInnerHtml('os1Detail', detail);
 }
 
@@ -359,12 +278,13 @@ function showAnswer(answer) {
   qalvHost.setInnerHtml('issuer', accountName);
   qalvHost.setInnerHtml('chk_time', stringDateFormat(chk.time));
   qalvHost.setInnerHtml('chk_text', textOf(chk.text));
-  if (chk.code === '00') qalvHost.setInnerHtml('postfix', POSTFIX_TEXT);
+  if (chk.code === '00') qalvHost.setText('postfix', POSTFIX_TEXT);
   qalvHost.setStyle('onlineStatus', 'display', '');
 }
 
 // Interprets the online verification answer the reader left in
-// `onlineVerifyRet`. Every text of it reaches the page sanitized.
+// `onlineVerifyRet`: JSON, or else a script object literal read as data by
+// JSON5 (never run). Every text of it reaches the page sanitized.
 function showOnlineVerify() {
   var raw = byId('onlineVerifyRet').value;
   var answer;
@@ -372,7 +292,7 @@ function showOnlineVerify() {
     answer = JSON.parse(raw);
   } catch (jsonError) {
     try {
-      answer = parseLiteral(raw);
+      answer = JSON5.parse(raw);
     } catch (literalError) {
       alert('JSON解析錯誤:' + jsonError);
       alert('回傳資料:' + raw);

@@ -103,7 +103,7 @@ class OnlineFlowTest : public test::ReaderFixture {
     EXPECT_EQ(page.writes[0], Attribute("onlineVerifyRet", "value", answer));
     EXPECT_EQ(page.writes[1], Attribute("vinfo_accountName", "value", QString::fromUtf8(kAccount)));
     EXPECT_EQ(page.writes[2], Attribute("s2_signtime", "value", QString::fromUtf8(kSignTime)));
-    EXPECT_EQ(page.writes[3].op, test::PageWrite::Op::kHtml);
+    EXPECT_EQ(page.writes[3].op, test::PageWrite::Op::kText);
     EXPECT_EQ(page.writes[3].id, "verifyTime");
     EXPECT_EQ(page.writes[4], Style("onlineVerify", "display", ""));
   }
@@ -267,11 +267,11 @@ TEST_F(OnlineFlowTest, SecondVerificationReplacesTheFirst) {
   const std::string second = R"({"code":"1001","msg":"second"})";
   Serve({first, second});
   ASSERT_TRUE(Verify());
-  const QDateTime firstTime = ShownTime(*page.LastHtml("verifyTime"));
+  const QDateTime firstTime = ShownTime(*page.LastText("verifyTime"));
   QTest::qWait(1100);  // a later second on the clock
   ASSERT_TRUE(Verify());
   EXPECT_EQ(page.LastAttribute("onlineVerifyRet", "value"), QString::fromStdString(second));
-  EXPECT_GT(ShownTime(*page.LastHtml("verifyTime")), firstTime);
+  EXPECT_GT(ShownTime(*page.LastText("verifyTime")), firstTime);
   EXPECT_EQ(policy.onlineResponse, second);
   EXPECT_EQ(requests_, 2);
 }

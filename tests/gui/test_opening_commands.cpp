@@ -51,11 +51,6 @@ class OpeningCommandsTest : public test::ReaderFixture {
     policyPath = "/earlier.tpk";
   }
 
-  static QString Item(const QString& path) {
-    return R"item(<div onclick="openRecently(this)" onmouseover="itemOver(this)" onmouseout="itemOut(this)">)item" +
-           path.toHtmlEscaped() + "</div>";
-  }
-
   // The PDF went to the browser page: its Base64 script is in the work folder
   // and the window was asked to close, with the page and the list untouched.
   void ExpectSentToBrowser(const test::Bytes& pdf) {
@@ -74,9 +69,9 @@ class OpeningCommandsTest : public test::ReaderFixture {
   void ExpectRendered(const QString& path) {
     EXPECT_EQ(policyPath, path);
     ASSERT_FALSE(page.writes.empty());
-    EXPECT_EQ(page.writes.front(), test::Html("status", ""))
+    EXPECT_EQ(page.writes.front(), test::Text("statusLead", ""))
         << "the render starts by clearing the page";
-    EXPECT_EQ(page.writes.back(), test::Html("menuPad", Item(path) + Item("/earlier.tpk")));
+    EXPECT_EQ(page.writes.back(), test::Menu("menuPad", {path, "/earlier.tpk"}));
     EXPECT_EQ(window.closeRequests, 0);
   }
 
@@ -107,7 +102,7 @@ TEST_F(OpeningCommandsTest, NoFileOnTheCommandLineOnlyFillsTheMenu) {
     page.writes.clear();
     InitFromCommandLine(reader, raw);
     EXPECT_EQ(page.writes,
-              std::vector<test::PageWrite>{test::Html("menuPad", Item("/earlier.tpk"))});
+              std::vector<test::PageWrite>{test::Menu("menuPad", {"/earlier.tpk"})});
     EXPECT_EQ(policyPath, "/earlier.tpk");
     EXPECT_TRUE(window.passwordRequests.empty());
   }

@@ -28,6 +28,7 @@
 
 #include "tests/support/local_server.h"
 #include "ui/password_prompt.h"
+#include "ui/wiped_text.h"
 #include "ui/web_browser2.h"
 
 namespace qalv {
@@ -249,6 +250,9 @@ TEST_F(PasswordPromptTest, HintPaneFollowsNoWayOutOfTheDocument) {
   const Escape escapes[] = {
       {"meta refresh", "<meta http-equiv='refresh' content='0;url=%1'>", false},
       {"frame", "<iframe src='%1'></iframe>", false},
+      {"picture", "<img src='%1'>", false},
+      {"style sheet", "<link rel='stylesheet' href='%1'>", false},
+      {"style address", "<div style=\"background-image:url('%1')\">x</div>", false},
       {"link", "<a href='%1' style='display:block;height:180px'>go</a>", true},
       {"form",
        "<form action='%1' method='post'><input type='submit' value='go' "
@@ -301,6 +305,21 @@ TEST_F(PasswordPromptTest, HintTooLongToLoadStillReplacesThePreviousOne) {
   pane.WriteHtml(QString(3 * 1024 * 1024, QLatin1Char('x')));
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return !DocumentOf(pane).contains(QStringLiteral("first hint")); }, kWaitMs));
+}
+
+// Wiping must never reach a copy someone else still holds.
+TEST(WipeText, EmptiesTheTextAndLeavesSharedCopiesWhole) {
+  QString text = QStringLiteral("secret-") + QString::number(42);
+  const QString shared = text;
+  WipeText(text);
+  EXPECT_TRUE(text.isEmpty());
+  EXPECT_EQ(shared, "secret-42");
+
+  QByteArray bytes = shared.toUtf8();
+  const QByteArray sharedBytes = bytes;
+  WipeBytes(bytes);
+  EXPECT_TRUE(bytes.isEmpty());
+  EXPECT_EQ(sharedBytes, "secret-42");
 }
 
 TEST(HexColor, TwoUpperCaseDigitsPerComponent) {

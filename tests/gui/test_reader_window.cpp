@@ -84,11 +84,11 @@ TEST_F(ReaderWindowTest, GenuinePackageShowsTheVerdictTreeSealsAndPreview) {
 
   test::ReaderDriver& page = *driver_;
   const QString account = QString::fromStdString(spec.versionInfo.accountName);
-  EXPECT_EQ(page.Html("status"), QStringLiteral("本保單已通過") + account + QStringLiteral("及QALV第三方認證，內容未經修改。"));
+  EXPECT_EQ(page.Shown("status"), QStringLiteral("本保單已通過") + account + QStringLiteral("及QALV第三方認證，內容未經修改。"));
   EXPECT_EQ(page.Style("status", "color"), "black");
   EXPECT_EQ(page.Style("verifyResult", "display"), "");
-  EXPECT_EQ(page.Html("s1Title"), account + QStringLiteral("保單內容電子簽章 正確"));
-  EXPECT_EQ(page.Html("s2Title"), account + QStringLiteral("保單封包電子簽章 正確"));
+  EXPECT_EQ(page.Shown("s1Title"), account + QStringLiteral("保單內容電子簽章 正確"));
+  EXPECT_EQ(page.Shown("s2Title"), account + QStringLiteral("保單封包電子簽章 正確"));
   EXPECT_EQ(page.Html("s3Title"), QStringLiteral("QALV第三方認證電子簽章 正確"));
   for (const char* id : {"s1Sign", "s2Sign", "s3Sign"}) EXPECT_EQ(page.Html(id), QStringLiteral("簽章正確")) << id;
   for (const char* id : {"s1Cert", "s2Cert", "s3Cert"}) EXPECT_EQ(page.Html(id), QStringLiteral("憑證合格")) << id;
@@ -97,11 +97,10 @@ TEST_F(ReaderWindowTest, GenuinePackageShowsTheVerdictTreeSealsAndPreview) {
   EXPECT_EQ(page.Style("versionInfo", "display"), "");
   EXPECT_EQ(page.Style("preview", "display"), "");
 
-  // The pictures come from the work folder and really load.
-  EXPECT_TRUE(page.Attribute("ipkseal", "src").startsWith(
-      QUrl::fromLocalFile(QString::fromStdString(driver_->window->Policy().ipkTrustSealPath)).toString()));
-  EXPECT_TRUE(page.Attribute("tpkseal", "src").startsWith(
-      QUrl::fromLocalFile(QString::fromStdString(driver_->window->Policy().tpkTrustSealPath)).toString()));
+  // The pictures come from the work folder through the page's own scheme and
+  // really load.
+  EXPECT_TRUE(page.Attribute("ipkseal", "src").startsWith(QStringLiteral("res:/WORK/ITS?")));
+  EXPECT_TRUE(page.Attribute("tpkseal", "src").startsWith(QStringLiteral("res:/WORK/TTS?")));
   ASSERT_TRUE(test::WaitFor([&] {
     return page.Eval("['snapshot','ipkseal','tpkseal'].every(id => document.getElementById(id).naturalWidth > 0)")
         .toBool();
@@ -112,10 +111,10 @@ TEST_F(ReaderWindowTest, GenuinePackageShowsTheVerdictTreeSealsAndPreview) {
 
   const QByteArray document(reinterpret_cast<const char*>(spec.document.data()),
                             static_cast<qsizetype>(spec.document.size()));
-  EXPECT_EQ(page.Text("window.external.m_b64Data"), QString::fromLatin1(document.toBase64()));
-  EXPECT_EQ(page.Text("window.external.m_dataPin"), "");
+  EXPECT_EQ(page.Property("m_b64Data"), QString::fromLatin1(document.toBase64()));
+  EXPECT_EQ(page.Property("m_dataPin"), "");
   EXPECT_EQ(driver_->recent.Slot(0), path);
-  EXPECT_TRUE(page.Html("menuPad").contains(path.toHtmlEscaped()));
+  EXPECT_EQ(page.Text("document.querySelector('#menuPad > div').textContent"), path);
 }
 
 TEST_F(ReaderWindowTest, WrongPasswordShowsTheTreeButKeepsTheEarlierDocument) {
@@ -124,22 +123,22 @@ TEST_F(ReaderWindowTest, WrongPasswordShowsTheTreeButKeepsTheEarlierDocument) {
   const QString second = WritePackage("second.tpk", spec);
   Start();
   OpenThroughPage(first, QString::fromLatin1(kPassword));
-  const QString earlier = driver_->Text("window.external.m_b64Data");
+  const QString earlier = driver_->Property("m_b64Data");
   ASSERT_FALSE(earlier.isEmpty());
 
   OpenThroughPage(second, QStringLiteral("wrong"));
-  EXPECT_TRUE(driver_->Html("status").startsWith(QStringLiteral("本保單解密密碼有誤，")));
+  EXPECT_TRUE(driver_->Shown("status").startsWith(QStringLiteral("本保單解密密碼有誤，")));
   EXPECT_EQ(driver_->Style("status", "color"), "maroon");
   EXPECT_EQ(driver_->Style("verifyResult", "display"), "");
   EXPECT_EQ(driver_->Style("preview", "display"), "none");
-  EXPECT_EQ(driver_->Text("window.external.m_b64Data"), earlier);
+  EXPECT_EQ(driver_->Property("m_b64Data"), earlier);
 }
 
 TEST_F(ReaderWindowTest, MalformedPackageShowsOnlyTheStatusLine) {
   const QString path = Write("broken.tpk", writer::Bytes{0x30, 0x03, 0x02, 0x01});
   Start();
   OpenWithoutPrompt(path);
-  EXPECT_TRUE(driver_->Html("status").startsWith(QStringLiteral("本保單驗證有誤，")));
+  EXPECT_TRUE(driver_->Shown("status").startsWith(QStringLiteral("本保單驗證有誤，")));
   EXPECT_EQ(driver_->Style("verifyResult", "display"), "none");
   EXPECT_EQ(driver_->Style("preview", "display"), "none");
   EXPECT_EQ(driver_->recent.Slot(0), path);
@@ -151,7 +150,7 @@ TEST_F(ReaderWindowTest, CancelledPromptResetsThePageAndListsNothing) {
   Start();
   OpenThroughPage(good, QString::fromLatin1(kPassword));
   OpenThroughPage(other, std::nullopt);
-  EXPECT_EQ(driver_->Html("status"), "");
+  EXPECT_EQ(driver_->Shown("status"), "");
   EXPECT_EQ(driver_->Style("verifyResult", "display"), "none");
   EXPECT_EQ(driver_->Style("preview", "display"), "none");
   EXPECT_EQ(driver_->Attribute("snapshot", "src"), "");
@@ -175,18 +174,21 @@ TEST_F(ReaderWindowTest, HostileTextsFromThePackageRunNothing) {
                 .toInt(),
             0);
   EXPECT_TRUE(driver_->Html("memo").contains("<b>注意</b><br>"));
-  EXPECT_TRUE(driver_->Html("status").contains(QStringLiteral("保險")));
+  EXPECT_TRUE(driver_->Shown("status").contains(QStringLiteral("保險")));
 }
 
 TEST_F(ReaderWindowTest, RecentMenuKeepsTheTenNewestAndDropsVanishedFiles) {
   std::vector<QString> paths;
-  for (int i = 0; i < 11; ++i) paths.push_back(Write("p" + std::to_string(i) + " & <x>.tpk", {0x30, 0x00}));
+  for (int i = 0; i < 11; ++i) {
+    paths.push_back(Write("p" + std::to_string(i) + " & <x> \"q\" 'a' \U0001D49C&amp;.tpk", {0x30, 0x00}));
+  }
   Start();
   for (const QString& path : paths) OpenWithoutPrompt(path);
   EXPECT_EQ(driver_->Eval("document.querySelectorAll('#menuPad > div').length").toInt(), 10);
   EXPECT_EQ(driver_->Text("document.querySelector('#menuPad > div').textContent"), paths[10]);
 
-  // Reopening an entry whose name holds "&" and "<" finds the file.
+  // Reopening an entry whose name holds "&", "<", quotes, an entity's
+  // spelling and a character outside the BMP finds the file.
   ASSERT_TRUE(driver_->CallPage("openRecently(document.querySelectorAll('#menuPad > div')[3])"));
   EXPECT_EQ(driver_->window->PolicyPath(), paths[7]);
   EXPECT_EQ(driver_->recent.Slot(0), paths[7]);
@@ -198,7 +200,7 @@ TEST_F(ReaderWindowTest, RecentMenuKeepsTheTenNewestAndDropsVanishedFiles) {
                                 test::JsString(paths[9]) + "))"));
   ASSERT_EQ(answers_.messages.size(), 1u);
   EXPECT_EQ(answers_.messages[0], QStringLiteral("資訊|") + paths[9] + QStringLiteral("不存在或無法存取。"));
-  EXPECT_FALSE(driver_->Html("menuPad").contains(QStringLiteral("p9 ")));
+  EXPECT_FALSE(driver_->Shown("menuPad").contains(QStringLiteral("p9 ")));
   EXPECT_EQ(driver_->Eval("document.querySelectorAll('#menuPad > div').length").toInt(), 9);
 }
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,13 +27,16 @@ using test::Attribute;
 using test::Html;
 using test::PageWrite;
 using test::Style;
+using test::Text;
 using writer::DerNode;
 
 const QString kAccount = QString::fromStdString(test::SharedPackageSpec().versionInfo.accountName);
 
 // The writes that clear the page before every opening, in their order.
 std::vector<PageWrite> ResetWrites() {
-  return {Html("status", ""),
+  return {Text("statusLead", ""),
+          Html("statusIssuer", ""),
+          Text("statusTail", ""),
           Style("preview", "display", "none"),
           Attribute("snapshot", "src", ""),
           Attribute("ipkseal", "src", ""),
@@ -69,7 +73,19 @@ class RenderPolicyTest : public test::ReaderFixture {
     RenderPolicy(reader);
   }
 
-  QString Text(const char* id) const { return page.LastHtml(id).value_or("<never written>"); }
+  // What the element shows: its last content; for the status line and the
+  // two titles that name the insurer, their parts joined.
+  QString Text(const char* id) const {
+    static const std::map<std::string, std::vector<const char*>> kParts = {
+        {"status", {"statusLead", "statusIssuer", "statusTail"}},
+        {"s1Title", {"s1Issuer", "s1Verdict"}},
+        {"s2Title", {"s2Issuer", "s2Verdict"}}};
+    const auto parts = kParts.find(id);
+    if (parts == kParts.end()) return page.LastContent(id).value_or("<never written>");
+    QString shown;
+    for (const char* part : parts->second) shown += page.LastContent(part).value_or("<never written>");
+    return shown;
+  }
   QString Colour(const char* id) const {
     return page.LastStyle(id, "color").value_or("<never written>");
   }
@@ -83,16 +99,15 @@ class RenderPolicyTest : public test::ReaderFixture {
     return page.LastAttribute(id, "data-verdict").value_or("<never written>");
   }
 
-  // The image source names the file `path` as a file URL with a render
-  // counter, and the file holds `bytes`.
+  // The image source names the work folder's file `path` under the page's
+  // own scheme with a render counter, and the file holds `bytes`.
   void ExpectPicture(const char* id, const std::string& path, const writer::Bytes& bytes) {
     SCOPED_TRACE(id);
-    const QUrl url(Source(id));
-    ASSERT_TRUE(url.isLocalFile()) << Source(id).toStdString();
-    EXPECT_EQ(url.toLocalFile().toStdString(), path);
-    EXPECT_TRUE(QRegularExpression("^n=\\d+$").match(url.query()).hasMatch())
-        << url.query().toStdString();
-    EXPECT_EQ(test::ReadFile(url.toLocalFile().toStdString()), bytes);
+    const QRegularExpressionMatch source =
+        QRegularExpression("^res:/WORK/([A-Z]{3})\\?n=\\d+$").match(Source(id));
+    ASSERT_TRUE(source.hasMatch()) << Source(id).toStdString();
+    EXPECT_EQ(Work() / source.captured(1).toStdString(), std::filesystem::path(path));
+    EXPECT_EQ(test::ReadFile(path), bytes);
   }
 };
 
@@ -159,7 +174,9 @@ TEST_F(RenderPolicyTest, WritesInTheirOrder) {
   Render(test::SharedPackageSpec());
   std::vector<PageWrite> expected = ResetWrites();
   const std::vector<PageWrite> rest = {Style("status", "color", "Black"),
-                                       Html("status", "*"),
+                                       test::Text("statusLead", "本保單已通過"),
+                                       Html("statusIssuer", kAccount),
+                                       test::Text("statusTail", "*"),
                                        Style("s1Sign", "color", "Black"),
                                        Style("s2Sign", "color", "Black"),
                                        Style("s3Sign", "color", "Black"),
@@ -169,18 +186,20 @@ TEST_F(RenderPolicyTest, WritesInTheirOrder) {
                                        Style("s1Title", "color", "Black"),
                                        Style("s2Title", "color", "Black"),
                                        Style("s3Title", "color", "Black"),
-                                       Html("s1Title", "*"),
-                                       Html("s1Sign", "*"),
-                                       Html("s1Cert", "*"),
-                                       Html("s1SignTime", "*"),
-                                       Html("s2Title", "*"),
-                                       Html("s2Sign", "*"),
-                                       Html("s2Cert", "*"),
-                                       Html("s2SignTime", "*"),
-                                       Html("s3Title", "*"),
-                                       Html("s3Sign", "*"),
-                                       Html("s3Cert", "*"),
-                                       Html("s3SignTime", "*"),
+                                       Html("s1Issuer", kAccount),
+                                       test::Text("s1Verdict", "*"),
+                                       test::Text("s1Sign", "*"),
+                                       test::Text("s1Cert", "*"),
+                                       test::Text("s1SignTime", "*"),
+                                       Html("s2Issuer", kAccount),
+                                       test::Text("s2Verdict", "*"),
+                                       test::Text("s2Sign", "*"),
+                                       test::Text("s2Cert", "*"),
+                                       test::Text("s2SignTime", "*"),
+                                       test::Text("s3Title", "*"),
+                                       test::Text("s3Sign", "*"),
+                                       test::Text("s3Cert", "*"),
+                                       test::Text("s3SignTime", "*"),
                                        Style("verifyResult", "display", ""),
                                        Html("memo", "*"),
                                        Style("versionInfo", "display", ""),
@@ -207,7 +226,7 @@ TEST_F(RenderPolicyTest, EveryRenderNamesThePicturesAfresh) {
   const QString first = Source("snapshot");
   Render(test::SharedPackageSpec());
   EXPECT_NE(Source("snapshot"), first) << "the page would show a cached picture";
-  EXPECT_EQ(QUrl(Source("snapshot")).toLocalFile(), QUrl(first).toLocalFile());
+  EXPECT_EQ(QUrl(Source("snapshot")).path(), QUrl(first).path());
 }
 
 TEST_F(RenderPolicyTest, CancelledOrRefusedOpeningOnlyResets) {
@@ -301,7 +320,7 @@ TEST_F(RenderPolicyTest, UnreadableOrMalformedFileShowsOnlyTheStatusLine) {
     EXPECT_EQ(Colour("status"), "Maroon");
     EXPECT_EQ(Text("status"), row.status);
     EXPECT_EQ(Display("verifyResult"), "none");
-    EXPECT_FALSE(page.LastHtml("s1Sign")) << "the tree is not written";
+    EXPECT_FALSE(page.LastContent("s1Sign")) << "the tree is not written";
     EXPECT_EQ(Display("versionInfo"), "none");
     EXPECT_EQ(Display("preview"), "none");
     EXPECT_EQ(recent.Slot(0), policyPath) << "failed openings are listed too";
@@ -325,7 +344,7 @@ TEST_F(RenderPolicyTest, MemoIsTrimmedAndShownOnlyWhenNotBlank) {
       EXPECT_EQ(Text("memo"), row.shown);
       EXPECT_EQ(Display("versionInfo"), "");
     } else {
-      EXPECT_FALSE(page.LastHtml("memo"));
+      EXPECT_FALSE(page.LastContent("memo"));
       EXPECT_EQ(Display("versionInfo"), "none");
     }
   }

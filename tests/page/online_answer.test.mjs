@@ -73,7 +73,11 @@ async function showAnswer(page, raw, { accountName = '富邦人壽', signTime = 
 function resetOnlineSections(page) {
   return page.evaluate(() => {
     window.__pristine ??= ['onlineVerify', 'onlineStatus'].map((id) => document.getElementById(id).outerHTML);
-    ['onlineVerify', 'onlineStatus'].forEach((id, i) => { document.getElementById(id).outerHTML = window.__pristine[i]; });
+    ['onlineVerify', 'onlineStatus'].forEach((id, i) => {
+      document.getElementById(id).outerHTML = window.__pristine[i];
+      // The page's policy refuses style attributes in parsed markup: hide it as the page does.
+      document.getElementById(id).style.display = 'none';
+    });
     qalvHost.setInnerHtml('postfix', 'PREVIOUS');
   });
 }

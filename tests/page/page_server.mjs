@@ -12,7 +12,10 @@ import { chromium } from 'playwright-core';
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pageDir = path.join(root, 'resources/page');
 const pictureDir = path.join(root, 'resources/pictures');
-const purify = path.join(root, 'node_modules/dompurify/dist/purify.min.js');
+const bundled = {
+  'purify.js': path.join(root, 'node_modules/dompurify/dist/purify.min.js'),
+  'json5.js': path.join(root, 'node_modules/json5/dist/index.min.js'),
+};
 
 const TYPES = {
   '.html': 'text/html; charset=utf-8',
@@ -23,9 +26,10 @@ const TYPES = {
   '.gif': 'image/gif',
 };
 
-// res:/GIF/#172 and res:/JS/host.js become /res/GIF/172 and /res/JS/host.js.
+// res:/GIF/#172 and res:/JS/host.js become /res/GIF/172 and /res/JS/host.js,
+// and the content security policy's res: sources this server's own origin.
 function rewriteResLinks(html) {
-  return html.replace(/res:\/([A-Z]+)\/#?/g, '/res/$1/');
+  return html.replace(/res:\/([A-Z]+)\/#?/g, '/res/$1/').replace(/ res:(?=[;"])/g, " 'self'");
 }
 
 function pictureFile(number) {
@@ -49,8 +53,8 @@ export async function startPageServer() {
     } else if (fixtures.has(url.pathname)) {
       const { type, body } = fixtures.get(url.pathname);
       send(200, type, body);
-    } else if (kind === 'JS' && name === 'purify.js') {
-      sendFile(purify);
+    } else if (kind === 'JS' && Object.hasOwn(bundled, name)) {
+      sendFile(bundled[name]);
     } else if (kind === 'JS' && name === 'qwebchannel.js') {
       // The reader supplies Qt's own; the tests bring their stand-ins.
       send(200, TYPES['.js'], '');

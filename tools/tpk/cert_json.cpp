@@ -185,7 +185,8 @@ std::string OidText(const uint8_t* data, size_t length) {
       text = std::to_string(top) + "." + std::to_string(arc - top * 40);
       first = false;
     } else {
-      text += "." + std::to_string(arc);
+      text += '.';
+      text += std::to_string(arc);
     }
     arc = 0;
   }

@@ -141,6 +141,15 @@ class ReaderDriver {
   QString Html(const QString& id) {
     return Text(QStringLiteral("document.getElementById('%1').innerHTML").arg(id));
   }
+  // The element's text as the page shows it, whatever parts it is made of.
+  QString Shown(const QString& id) {
+    return Text(QStringLiteral("document.getElementById('%1').textContent").arg(id));
+  }
+  // A bridge property as the page gets it: read, then awaited.
+  QString Property(const QString& name) {
+    CallPage(QStringLiteral("window.external.%1.then(v => { window.__property = v; })").arg(name));
+    return Text(QStringLiteral("window.__property"));
+  }
   QString Style(const QString& id, const QString& property) {
     return Text(QStringLiteral("document.getElementById('%1').style['%2']").arg(id, property));
   }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -13,17 +15,17 @@
 namespace qalv::test {
 
 struct PageWrite {
-  enum class Op { kAttribute, kHtml, kStyle };
+  enum class Op { kAttribute, kHtml, kText, kMenu, kStyle };
   Op op;
   QString id;
-  QString name;  // attribute or style property; empty for inner HTML
-  QString value;
+  QString name;  // attribute or style property; empty otherwise
+  QString value;  // a menu's items joined by newlines
 
   bool operator==(const PageWrite&) const = default;
 };
 
 inline std::ostream& operator<<(std::ostream& out, const PageWrite& w) {
-  static const char* const kOps[] = {"attribute", "html", "style"};
+  static const char* const kOps[] = {"attribute", "html", "text", "menu", "style"};
   return out << kOps[static_cast<int>(w.op)] << "(" << w.id.toStdString() << ", "
              << w.name.toStdString() << ", \"" << w.value.toStdString() << "\")";
 }
@@ -33,6 +35,12 @@ inline PageWrite Attribute(const QString& id, const QString& name, const QString
 }
 inline PageWrite Html(const QString& id, const QString& value) {
   return {PageWrite::Op::kHtml, id, {}, value};
+}
+inline PageWrite Text(const QString& id, const QString& value) {
+  return {PageWrite::Op::kText, id, {}, value};
+}
+inline PageWrite Menu(const QString& id, const QStringList& items) {
+  return {PageWrite::Op::kMenu, id, {}, items.join(u'\n')};
 }
 inline PageWrite Style(const QString& id, const QString& property, const QString& value) {
   return {PageWrite::Op::kStyle, id, property, value};
@@ -46,6 +54,11 @@ class RecordingPage : public ElementWriter {
   void SetElementInnerHtml(const QString& id, const QString& html) override {
     writes.push_back(Html(id, html));
   }
+  void SetElementText(const QString& id, const QString& text) override { writes.push_back(Text(id, text)); }
+  void SetMenuItems(const QString& id, const QStringList& items) override {
+    writes.push_back(Menu(id, items));
+    menus[id] = items;
+  }
   void SetElementStyle(const QString& id, const QString& property, const QString& value) override {
     writes.push_back(Style(id, property, value));
   }
@@ -58,11 +71,22 @@ class RecordingPage : public ElementWriter {
   std::optional<QString> LastHtml(const QString& id) const {
     return Last(PageWrite::Op::kHtml, id, {});
   }
+  std::optional<QString> LastText(const QString& id) const {
+    return Last(PageWrite::Op::kText, id, {});
+  }
+  // The element's last content, written as text or as markup.
+  std::optional<QString> LastContent(const QString& id) const {
+    for (auto w = writes.rbegin(); w != writes.rend(); ++w) {
+      if ((w->op == PageWrite::Op::kText || w->op == PageWrite::Op::kHtml) && w->id == id) return w->value;
+    }
+    return std::nullopt;
+  }
   std::optional<QString> LastStyle(const QString& id, const QString& property) const {
     return Last(PageWrite::Op::kStyle, id, property);
   }
 
   std::vector<PageWrite> writes;
+  std::map<QString, QStringList> menus;  // each menu's items as last written
 
  private:
   std::optional<QString> Last(PageWrite::Op op, const QString& id, const QString& name) const {
