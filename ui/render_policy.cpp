@@ -6,9 +6,6 @@
 #include <new>
 #include <string>
 
-#include <mbedtls/base64.h>
-
-#include "platform/secure_buffer.h"
 #include "ui/wiped_text.h"
 #include "verify/open_policy.h"
 
@@ -173,25 +170,26 @@ void ReplaceWiped(QString& target, QString text) {
   target = std::move(text);
 }
 
-// The Base64 text of the document; false when memory runs out.
+// The Base64 text of the document; false when memory runs out. Qt's encoder
+// is a plain table lookup: the document goes to the page in the clear anyway,
+// so a constant-time one (mbed TLS's) would only cost a tenth of a second per
+// 10 MB.
 bool EncodeDocument(const PolicyState& policy, QString& text) {
   // Never past the buffer, whatever the length field says.
   const size_t length =
       std::min(static_cast<size_t>(std::max(policy.pdfLength, 0)), policy.pdfData.size());
-  SecureBuffer encoded;
-  if (!encoded.Allocate((length + 2) / 3 * 4 + 1)) return false;
-  size_t written = 0;
-  if (mbedtls_base64_encode(encoded.data(), encoded.size(), &written, policy.pdfData.data(),
-                            length) != 0) {
-    return false;
-  }
+  QByteArray encoded;
+  bool made = true;
   try {
-    text = QString::fromLatin1(reinterpret_cast<const char*>(encoded.data()),
-                               static_cast<qsizetype>(written));
+    encoded = QByteArray::fromRawData(reinterpret_cast<const char*>(policy.pdfData.data()),
+                                      static_cast<qsizetype>(length))
+                  .toBase64();
+    text = QString::fromLatin1(encoded);
   } catch (const std::bad_alloc&) {
-    return false;
+    made = false;
   }
-  return true;
+  WipeBytes(encoded);
+  return made;
 }
 
 }  // namespace

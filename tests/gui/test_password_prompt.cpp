@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/trace.h"
 #include "tests/support/local_server.h"
 #include "ui/password_prompt.h"
 #include "ui/wiped_text.h"
@@ -246,19 +247,30 @@ TEST_F(PasswordPromptTest, HintPaneFollowsNoWayOutOfTheDocument) {
     const char* name;
     const char* html;  // %1: the trap address
     bool click;        // the view is clicked once the document shows
+    bool load;         // a resource the request filter refuses and logs
   };
   const Escape escapes[] = {
-      {"meta refresh", "<meta http-equiv='refresh' content='0;url=%1'>", false},
-      {"frame", "<iframe src='%1'></iframe>", false},
-      {"picture", "<img src='%1'>", false},
-      {"style sheet", "<link rel='stylesheet' href='%1'>", false},
-      {"style address", "<div style=\"background-image:url('%1')\">x</div>", false},
-      {"link", "<a href='%1' style='display:block;height:180px'>go</a>", true},
+      {"meta refresh", "<meta http-equiv='refresh' content='0;url=%1'>", false, false},
+      {"frame", "<iframe src='%1'></iframe>", false, false},
+      {"picture", "<img src='%1'>", false, true},
+      {"style sheet", "<link rel='stylesheet' href='%1'>", false, true},
+      {"style address", "<div style=\"background-image:url('%1')\">x</div>", false, true},
+      {"link", "<a href='%1' style='display:block;height:180px'>go</a>", true, false},
       {"form",
        "<form action='%1' method='post'><input type='submit' value='go' "
        "style='width:280px;height:180px'></form>",
-       true},
+       true, false},
   };
+  std::mutex logMutex;
+  std::string log;
+  trace::SetLogSink([&](std::string_view line) {
+    std::lock_guard<std::mutex> lock(logMutex);
+    log += line;
+  });
+  // The sink must not outlive what it writes to, however the test ends.
+  const struct SinkReset {
+    ~SinkReset() { trace::SetLogSink({}); }
+  } sinkReset;
   HintService service({});
   // A plain view without scripts, beside the pane, shows each way does lead out.
   QWebEngineView plain;
@@ -289,10 +301,18 @@ TEST_F(PasswordPromptTest, HintPaneFollowsNoWayOutOfTheDocument) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return service.TrapHits() > before; }, kWaitMs));
     const int plainHits = service.TrapHits();
 
+    {
+      std::lock_guard<std::mutex> lock(logMutex);
+      log.clear();
+    }
     pane.WriteHtml(html);
     ASSERT_TRUE(shown(pane));
     QTest::qWait(1000);
     EXPECT_EQ(service.TrapHits(), plainHits);
+    if (escape.load) {
+      std::lock_guard<std::mutex> lock(logMutex);
+      EXPECT_NE(log.find("page: blocked request to " + service.Trap().toStdString()), std::string::npos) << log;
+    }
     EXPECT_EQ(pane.url().scheme(), QStringLiteral("data"));
     EXPECT_TRUE(DocumentOf(pane).contains(marker));
   }
