@@ -3,6 +3,8 @@
 #include <QDesktopServices>
 #include <QWebEngineNewWindowRequest>
 
+#include "platform/trace.h"
+
 namespace qalv {
 
 const QUrl& ReaderPage::Address() {
@@ -20,6 +22,11 @@ ReaderPage::ReaderPage(QWebEngineProfile* profile, QObject* parent) : QWebEngine
 bool ReaderPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) {
   // The page holds the bridge: nothing may replace it, not even a reload.
   return !isMainFrame || url == Address();
+}
+
+void ReaderPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int,
+                                          const QString&) {
+  trace::Log("page: %s\n", message.left(500).toUtf8().constData());
 }
 
 }  // namespace qalv

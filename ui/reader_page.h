@@ -1,5 +1,7 @@
-// The web page that hosts the reader page: it stays on the reader page, and
-// a link the page opens in a new window goes to the desktop's browser.
+// The web page that hosts the reader page: it stays on the reader page, a
+// link the page opens in a new window goes to the desktop's browser, and what
+// the engine reports from the page (the loads its content security policy
+// refused above all) goes to the trace.
 #pragma once
 
 #include <QWebEnginePage>
@@ -15,6 +17,8 @@ class ReaderPage : public QWebEnginePage {
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                const QString& source) override;
 };
 
 }  // namespace qalv

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QTest>
 #include <atomic>
+#include <mutex>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -130,6 +131,10 @@ TEST_F(PageDefencesTest, OverlaysStayInTheirBoxesAndFormattingStays) {
 
     test::ReaderDriver& page = *driver_;
     EXPECT_TRUE(page.Shown("status").startsWith(QStringLiteral("本保單驗證有誤，")));
+    EXPECT_TRUE(page.Eval("(() => { const s = document.getElementById('status'); const r = s.getBoundingClientRect();"
+                          " return document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2) === s; })()")
+                    .toBool())
+        << "the status line's centre is the status line itself";
     for (const char* id : {"status", "s1Verdict", "s2Verdict", "s3Title", "ipksealMark", "tpksealMark",
                            "onlineSummary"}) {
       EXPECT_EQ(page.Text(Covering(id)), "") << id << " is covered";
@@ -201,8 +206,26 @@ TEST_F(PageDefencesTest, PageScriptReachesNoFileAndNoServer) {
                             .arg(test::JsString(QString::fromStdString(Beacon("fetch"))),
                                  test::JsString(QString::fromStdString(Beacon("frame"))),
                                  test::JsString(QString::fromStdString(Beacon("image"))));
+  std::mutex logMutex;
+  std::string log;
+  trace::SetLogSink([&](std::string_view line) {
+    std::lock_guard<std::mutex> lock(logMutex);
+    log += line;
+  });
+  const struct SinkReset {
+    ~SinkReset() { trace::SetLogSink({}); }
+  } sinkReset;
   ASSERT_TRUE(driver_->CallPage(probe));
   EXPECT_EQ(driver_->Text("window.__probe"), "refused,refused,refused,refused");
+  {
+    // Each refusal is in the trace (a frame's by its origin).
+    std::lock_guard<std::mutex> lock(logMutex);
+    for (const std::string& refused :
+         {"page: Refused to connect to '" + Beacon("fetch"), "page: Refused to load the image '" + Beacon("image"),
+          "page: Refused to frame '" + listener_.Url("/"), std::string("page: Refused to connect to 'file:")}) {
+      EXPECT_NE(log.find(refused), std::string::npos) << refused << "\n" << log;
+    }
+  }
   QTest::qWait(300);
   EXPECT_EQ(heard_, 0);
 }
