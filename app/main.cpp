@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "app/recent_file_list.h"
-#include "app/registration.h"
 #include "ui/reader_window.h"
 #include "ui/res_scheme.h"
+#include "ui/shell/recent_file_list.h"
+#include "ui/shell/registration.h"
 
 namespace {
 

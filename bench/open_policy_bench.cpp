@@ -34,15 +34,15 @@
 #include <mbedtls/aes.h>
 #include <mbedtls/sha256.h>
 
-#include "net/sealed_storage.h"
+#include "opening/open_policy.h"
 #include "platform/file_io.h"
+#include "platform/sealed_storage.h"
 #include "platform/secure_buffer.h"
 #include "platform/trace.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/package_writer.h"
-#include "tools/writer/test_pki.h"
-#include "verify/open_policy.h"
+#include "writer/package_writer.h"
+#include "writer/test_pki.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz/quiet_trace.h"
-#include "verify/x509_certificate.h"
+#include "x509/certificate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qalv::fuzz::QuietTrace();

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "fuzz/quiet_trace.h"
-#include "verify/ca_chain_store.h"
+#include "opening/ca_chain_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qalv::fuzz::QuietTrace();

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fuzz/quiet_trace.h"
-#include "verify/trust_anchors.h"
+#include "x509/trust_anchors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qalv::fuzz::QuietTrace();

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "net/sealed_storage.h"
+#include "platform/sealed_storage.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include <mbedtls/sha256.h>
 
 #include "fuzz/quiet_trace.h"
-#include "verify/signature.h"
+#include "x509/signature.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <mbedtls/sha1.h>
 #include <mbedtls/sha256.h>
 
-#include "net/sealed_storage.h"
+#include "platform/sealed_storage.h"
 
 namespace qalv {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/secure_buffer.h"
-#include "verify/policy_state.h"
+#include "session/policy_state.h"
 
 namespace qalv {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "verify/owner_window.h"
+#include "session/owner_window.h"
 
 namespace qalv {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "verify/policy_state.h"
+#include "session/policy_state.h"
 
 namespace qalv {
 

@@ -10,7 +10,7 @@
 #include "package/tlv_reader.h"
 #include "package/version_info.h"
 #include "platform/secure_buffer.h"
-#include "verify/x509_certificate.h"
+#include "x509/certificate.h"
 
 namespace qalv {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "net/authenticators.h"
+#include "session/policy_state.h"
 #include "tests/support/test_support.h"
-#include "verify/policy_state.h"
 
 namespace qalv {
 namespace {

@@ -14,17 +14,17 @@
 #include <thread>
 #include <vector>
 
-#include "net/sealed_storage.h"
+#include "opening/ca_chain_store.h"
+#include "platform/sealed_storage.h"
+#include "session/owner_window.h"
+#include "session/policy_state.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/local_server.h"
 #include "tests/support/recording_owner_window.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/crypto.h"
-#include "tools/writer/der_writer.h"
-#include "tools/writer/test_pki.h"
-#include "verify/ca_chain_store.h"
-#include "verify/owner_window.h"
-#include "verify/policy_state.h"
+#include "writer/crypto.h"
+#include "writer/der_writer.h"
+#include "writer/test_pki.h"
 
 namespace qalv {
 namespace {

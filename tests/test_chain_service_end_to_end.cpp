@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
+#include "opening/ca_chain_store.h"
 #include "package/tpk_package.h"
 #include "platform/trace.h"
 #include "tests/support/recording_owner_window.h"
 #include "tests/support/test_support.h"
-#include "verify/ca_chain_store.h"
-#include "verify/trust_anchors.h"
+#include "x509/trust_anchors.h"
 
 namespace qalv {
 namespace {

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "package/decryption.h"
+#include "session/policy_state.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/package_writer.h"
-#include "verify/decryption.h"
+#include "writer/package_writer.h"
 
 namespace qalv {
 namespace {
@@ -60,9 +61,9 @@ TEST_P(DecryptTest, DecryptsOrRefusesWithItsCode) {
   std::string message;
   // Every row starts over an earlier document, which must not survive.
   const Bytes earlier = writer::EncryptDocument(Document(40), "earlier");
-  ASSERT_EQ(DecryptDocument("earlier", earlier.data(), earlier.size(), state, message), 0);
+  ASSERT_EQ(DecryptDocument("earlier", earlier.data(), earlier.size(), {state.pdfData, state.pdfLength, state.decryptState}, message), 0);
 
-  const int32_t code = DecryptDocument("pw", cipher.data(), cipher.size(), state, message);
+  const int32_t code = DecryptDocument("pw", cipher.data(), cipher.size(), {state.pdfData, state.pdfLength, state.decryptState}, message);
   EXPECT_EQ(code, c.code);
   EXPECT_EQ(state.pdfData.size(), cipher.size()) << "the record keeps the whole plaintext's room";
   if (c.code == 0) {
@@ -144,7 +145,7 @@ TEST(DecryptDocument, UsesTheWholePasswordHoweverLong) {
     PolicyState state;
     std::string message;
     const int32_t code =
-        DecryptDocument(c.password, c.cipher.data(), c.cipher.size(), state, message);
+        DecryptDocument(c.password, c.cipher.data(), c.cipher.size(), {state.pdfData, state.pdfLength, state.decryptState}, message);
     if (c.opens) {
       EXPECT_EQ(code, 0) << c.password.size() << "-byte password";
       EXPECT_EQ(Bytes(state.pdfData.data(), state.pdfData.data() + state.pdfLength), document);
@@ -162,13 +163,13 @@ TEST(DecryptDocument, DecryptStateFollowsTheLastDecryption) {
   const Bytes first = writer::EncryptDocument(Document(30), "a");
   const Bytes second = writer::EncryptDocument(Document(50), "b");
 
-  ASSERT_EQ(DecryptDocument("a", first.data(), first.size(), state, message), 0);
+  ASSERT_EQ(DecryptDocument("a", first.data(), first.size(), {state.pdfData, state.pdfLength, state.decryptState}, message), 0);
   EXPECT_EQ(state.decryptState, 0);
   EXPECT_EQ(state.pdfLength, 30);
-  EXPECT_NE(DecryptDocument("a", second.data(), second.size(), state, message), 0);
+  EXPECT_NE(DecryptDocument("a", second.data(), second.size(), {state.pdfData, state.pdfLength, state.decryptState}, message), 0);
   EXPECT_EQ(state.decryptState, -1);
   EXPECT_EQ(state.pdfLength, 0);
-  ASSERT_EQ(DecryptDocument("b", second.data(), second.size(), state, message), 0);
+  ASSERT_EQ(DecryptDocument("b", second.data(), second.size(), {state.pdfData, state.pdfLength, state.decryptState}, message), 0);
   EXPECT_EQ(state.decryptState, 0);
   EXPECT_EQ(Bytes(state.pdfData.data(), state.pdfData.data() + state.pdfLength), Document(50));
 }
@@ -178,7 +179,7 @@ TEST(DecryptDocument, RefusesACipherBeyondWhatTheRecordCanMeasure) {
   const Bytes cipher(16, 0);
   PolicyState state;
   std::string message;
-  EXPECT_EQ(DecryptDocument("pw", cipher.data(), size_t{1} << 31, state, message),
+  EXPECT_EQ(DecryptDocument("pw", cipher.data(), size_t{1} << 31, {state.pdfData, state.pdfLength, state.decryptState}, message),
             decrypt::kNotWholeBlocks);
   EXPECT_EQ(message, kDecryptFailed);
   EXPECT_TRUE(state.pdfData.empty());

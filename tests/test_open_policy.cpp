@@ -10,14 +10,14 @@
 #include <functional>
 #include <string>
 
-#include "net/sealed_storage.h"
+#include "opening/open_policy.h"
+#include "platform/sealed_storage.h"
 #include "platform/trace.h"
+#include "session/format_local_time.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/recording_owner_window.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/der_writer.h"
-#include "verify/format_local_time.h"
-#include "verify/open_policy.h"
+#include "writer/der_writer.h"
 
 namespace qalv {
 namespace {

@@ -13,9 +13,10 @@
 #include <string>
 
 #include "net/http_exchange.h"
-#include "net/sealed_storage.h"
+#include "package/decryption.h"
+#include "platform/sealed_storage.h"
+#include "session/policy_state.h"
 #include "tests/support/local_server.h"
-#include "verify/decryption.h"
 
 namespace qalv {
 namespace {
@@ -59,7 +60,7 @@ TEST(OutOfMemory, DecryptionReportsItWithTheSystemText) {
       [] {
         PolicyState state;
         std::string message;
-        const int32_t code = DecryptDocument("pw", cipher, kLarge, state, message);
+        const int32_t code = DecryptDocument("pw", cipher, kLarge, {state.pdfData, state.pdfLength, state.decryptState}, message);
         // "%s(%d)" with the C library's text and the error number.
         const bool worded = message.ends_with("(" + std::to_string(ENOMEM) + ")") &&
                             message.size() > 4 && state.decryptState == -1;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "net/sealed_storage.h"
+#include "platform/sealed_storage.h"
 #include "tests/support/test_support.h"
 
 namespace qalv {

@@ -16,7 +16,7 @@
 
 #include "platform/trace.h"
 #include "tests/support/test_support.h"
-#include "verify/signature.h"
+#include "x509/signature.h"
 
 namespace qalv {
 namespace {

@@ -10,9 +10,9 @@
 
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/der_writer.h"
-#include "tools/writer/package_writer.h"
-#include "tools/writer/test_pki.h"
+#include "writer/der_writer.h"
+#include "writer/package_writer.h"
+#include "writer/test_pki.h"
 
 namespace qalv {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/test_pki.h"
-#include "verify/trust_anchors.h"
+#include "writer/test_pki.h"
+#include "x509/trust_anchors.h"
 
 namespace qalv {
 namespace {

@@ -8,7 +8,7 @@
 #include <json/reader.h>
 #include <json/value.h>
 
-#include "net/sealed_storage.h"
+#include "platform/sealed_storage.h"
 #include "tests/support/test_support.h"
 
 namespace qalv {

@@ -11,8 +11,8 @@
 #include <json/value.h>
 
 #include "tests/support/test_support.h"
-#include "verify/signature.h"
-#include "verify/x509_certificate.h"
+#include "x509/certificate.h"
+#include "x509/signature.h"
 
 namespace qalv {
 namespace {

@@ -17,8 +17,8 @@
 
 #include "platform/trace.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/der_writer.h"
-#include "verify/x509_certificate.h"
+#include "writer/der_writer.h"
+#include "x509/certificate.h"
 
 namespace qalv {
 namespace {

@@ -10,9 +10,9 @@
 #include <QValidator>
 #include <string>
 
-#include "app/dialog_units.h"
 #include "net/password_hint.h"
 #include "ui/qt_owner_window.h"
+#include "ui/shell/dialog_units.h"
 #include "ui/wiped_text.h"
 
 namespace qalv {

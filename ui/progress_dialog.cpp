@@ -16,7 +16,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/dialog_units.h"
+#include "ui/shell/dialog_units.h"
 
 namespace qalv {
 namespace {

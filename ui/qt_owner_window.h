@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "verify/owner_window.h"
+#include "session/owner_window.h"
 
 namespace qalv {
 

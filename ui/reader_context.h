@@ -4,9 +4,9 @@
 
 #include <QString>
 
-#include "app/recent_file_list.h"
+#include "session/policy_state.h"
 #include "ui/element_writer.h"
-#include "verify/policy_state.h"
+#include "ui/shell/recent_file_list.h"
 
 namespace qalv {
 

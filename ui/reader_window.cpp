@@ -17,10 +17,6 @@
 #include <optional>
 #include <system_error>
 
-#include "app/about_dialog.h"
-#include "app/dialog_units.h"
-#include "app/reader_version.h"
-#include "app/registration.h"
 #include "platform/file_io.h"
 #include "ui/backup_copy.h"
 #include "ui/online_verification_flow.h"
@@ -29,9 +25,13 @@
 #include "ui/recent_menu.h"
 #include "ui/request_filter.h"
 #include "ui/res_scheme.h"
+#include "ui/shell/about_dialog.h"
+#include "ui/shell/dialog_units.h"
+#include "ui/shell/reader_version.h"
+#include "ui/shell/registration.h"
 #include "ui/wiped_text.h"
-#include "verify/trust_anchors.h"
 #include "viewer/pdf_dialog.h"
+#include "x509/trust_anchors.h"
 
 namespace qalv {
 namespace {

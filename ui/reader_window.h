@@ -7,12 +7,12 @@
 #include <QString>
 #include <functional>
 
-#include "app/recent_file_list.h"
+#include "session/policy_state.h"
 #include "ui/qt_owner_window.h"
 #include "ui/reader_context.h"
 #include "ui/script_bridge.h"
+#include "ui/shell/recent_file_list.h"
 #include "ui/web_page_writer.h"
-#include "verify/policy_state.h"
 
 class QWebChannel;
 class QWebEngineProfile;

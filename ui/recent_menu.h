@@ -1,9 +1,9 @@
 // The page's menu of recently opened policy files, and reopening an entry.
 #pragma once
 
-#include "app/recent_file_list.h"
 #include "ui/element_writer.h"
 #include "ui/reader_context.h"
+#include "ui/shell/recent_file_list.h"
 
 namespace qalv {
 

@@ -6,8 +6,8 @@
 #include <new>
 #include <string>
 
+#include "opening/open_policy.h"
 #include "ui/wiped_text.h"
-#include "verify/open_policy.h"
 
 namespace qalv {
 namespace {

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <array>
 
-#include "app/registration.h"
 
 namespace qalv {
 namespace {
@@ -73,7 +72,8 @@ PDFDlg::PDFDlg(const uint8_t* pdfData, int32_t pdfLength, QWidget* parent)
 }
 
 int PDFDlg::OnInitDialog() {
-  setWindowIcon(QIcon(QString::fromLatin1(kReaderIconResource)));
+  // The reader's icon, from the window that opened the viewer.
+  if (parentWidget() != nullptr) setWindowIcon(parentWidget()->window()->windowIcon());
   if (!BuildToolBar()) {
     QMessageBox::information(this, QStringLiteral("資訊"), QStringLiteral("載入ToolBar失敗"));
     return kDocumentRefused;

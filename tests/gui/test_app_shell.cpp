@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/about_dialog.h"
-#include "app/reader_version.h"
-#include "app/registration.h"
 #include "tests/gui/support/qt_print.h"
 #include "tests/support/test_support.h"
+#include "ui/shell/about_dialog.h"
+#include "ui/shell/reader_version.h"
+#include "ui/shell/registration.h"
 
 namespace qalv {
 namespace {

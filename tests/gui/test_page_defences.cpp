@@ -18,7 +18,7 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/local_server.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/der_writer.h"
+#include "writer/der_writer.h"
 
 namespace qalv {
 namespace {

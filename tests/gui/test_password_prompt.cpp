@@ -29,8 +29,8 @@
 #include "platform/trace.h"
 #include "tests/support/local_server.h"
 #include "ui/password_prompt.h"
-#include "ui/wiped_text.h"
 #include "ui/web_browser2.h"
+#include "ui/wiped_text.h"
 
 namespace qalv {
 namespace {

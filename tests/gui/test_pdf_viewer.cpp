@@ -19,8 +19,8 @@
 
 #include "platform/trace.h"
 #include "tests/gui/support/reader_driver.h"
-#include "tests/support/fixtures.h"
 #include "tests/gui/support/sample_pdf.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 #include "viewer/pdf_dialog.h"
 

@@ -14,7 +14,7 @@
 #include "tests/gui/support/reader_driver.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
-#include "tools/writer/der_writer.h"
+#include "writer/der_writer.h"
 
 namespace qalv {
 namespace {

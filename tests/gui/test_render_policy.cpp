@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "tests/gui/support/reader_fixture.h"
-#include "tools/writer/der_writer.h"
 #include "ui/render_policy.h"
+#include "writer/der_writer.h"
 
 namespace qalv {
 namespace {

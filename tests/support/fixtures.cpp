@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "net/sealed_storage.h"
+#include "platform/sealed_storage.h"
 #include "tests/support/test_support.h"
 
 namespace qalv::test {

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "tools/writer/package_writer.h"
-#include "tools/writer/test_pki.h"
-#include "verify/trust_anchors.h"
+#include "writer/package_writer.h"
+#include "writer/test_pki.h"
+#include "x509/trust_anchors.h"
 
 namespace qalv::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "verify/owner_window.h"
+#include "session/owner_window.h"
 
 namespace qalv::test {
 

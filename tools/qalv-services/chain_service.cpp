@@ -8,7 +8,7 @@
 
 #include "net/authenticators.h"
 #include "platform/file_io.h"
-#include "verify/policy_state.h"
+#include "session/policy_state.h"
 
 namespace qalv::services {
 namespace {

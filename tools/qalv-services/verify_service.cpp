@@ -21,9 +21,9 @@
 #include <mbedtls/sha1.h>
 #include <mbedtls/sha256.h>
 
-#include "net/sealed_storage.h"
 #include "platform/file_io.h"
-#include "verify/policy_state.h"
+#include "platform/sealed_storage.h"
+#include "session/policy_state.h"
 
 namespace qalv::services {
 namespace {

@@ -8,7 +8,7 @@
 #include <json/value.h>
 
 #include "platform/secure_buffer.h"
-#include "verify/x509_certificate.h"
+#include "x509/certificate.h"
 
 namespace qalv::tpk {
 

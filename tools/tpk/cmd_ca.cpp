@@ -11,8 +11,8 @@
 
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
-#include "tools/writer/files.h"
-#include "tools/writer/test_pki.h"
+#include "writer/files.h"
+#include "writer/test_pki.h"
 
 namespace qalv::tpk {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <json/value.h>
 
+#include "opening/ca_chain_store.h"
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
-#include "verify/ca_chain_store.h"
 
 namespace qalv::tpk {
 

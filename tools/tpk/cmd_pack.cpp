@@ -13,8 +13,8 @@
 
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
-#include "tools/writer/files.h"
-#include "tools/writer/package_writer.h"
+#include "writer/files.h"
+#include "writer/package_writer.h"
 
 namespace qalv::tpk {
 namespace {

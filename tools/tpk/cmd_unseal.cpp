@@ -8,8 +8,8 @@
 #include <json/value.h>
 #include <mbedtls/sha256.h>
 
-#include "net/sealed_storage.h"
 #include "platform/file_io.h"
+#include "platform/sealed_storage.h"
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
 

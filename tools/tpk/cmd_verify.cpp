@@ -11,12 +11,12 @@
 #include <mbedtls/sha256.h>
 
 #include "net/online_verification.h"
+#include "opening/open_policy.h"
 #include "platform/file_io.h"
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
 #include "tools/tpk/headless_window.h"
 #include "tools/tpk/trust.h"
-#include "verify/open_policy.h"
 
 namespace qalv::tpk {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
-#include "verify/signature.h"
-#include "verify/x509_certificate.h"
+#include "x509/certificate.h"
+#include "x509/signature.h"
 
 namespace qalv::tpk {
 namespace {

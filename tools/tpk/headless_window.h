@@ -8,7 +8,7 @@
 
 #include <json/value.h>
 
-#include "verify/owner_window.h"
+#include "session/owner_window.h"
 
 namespace qalv::tpk {
 

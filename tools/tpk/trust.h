@@ -8,7 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "verify/trust_anchors.h"
+#include "x509/trust_anchors.h"
 
 namespace qalv::tpk {
 

@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "app/recent_file_list.h"
 #include "tests/gui/support/qt_print.h"
 #include "tests/support/test_support.h"
 #include "ui/reader_window.h"
+#include "ui/shell/recent_file_list.h"
 
 namespace qalv::test {
 

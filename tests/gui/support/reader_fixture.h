@@ -10,15 +10,15 @@
 #include <filesystem>
 #include <string>
 
-#include "app/recent_file_list.h"
-#include "net/sealed_storage.h"
+#include "platform/sealed_storage.h"
 #include "platform/trace.h"
+#include "session/policy_state.h"
 #include "tests/gui/support/recording_page.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/recording_owner_window.h"
 #include "tests/support/test_support.h"
 #include "ui/reader_context.h"
-#include "verify/policy_state.h"
+#include "ui/shell/recent_file_list.h"
 
 namespace qalv::test {
 

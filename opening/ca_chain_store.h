@@ -1,0 +1,28 @@
+// The CA chains of the authorities, kept sealed in the work folder under the
+// authority key identifier and fetched once, and the check of a signer
+// certificate up to a trusted root through them. A chain is kept only when it
+// leads to a trust anchor, so no service and no file placed in the work
+// folder can bring trust with it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "session/policy_state.h"
+#include "x509/certificate.h"
+#include "x509/certificate_check.h"
+#include "x509/signed_data.h"
+
+namespace qalv {
+
+// What the store reports for a set of flags: expiry alone still counts as good.
+[[nodiscard]] inline int32_t StoreResult(int32_t flags) { return flags == CERT_EXPIRED ? 0 : flags; }
+
+// -1 when no usable chain was available (or `own` is empty); 0 when the
+// certificate own[0] is good (expiry alone included); else the flags 2 to 7.
+// The anchors are state.trust's; without them nothing is rooted.
+[[nodiscard]] int32_t CheckAgainstCaChain(PolicyState& state, std::span<const X509Certificate> own,
+                                          const uint8_t* keyId, size_t keyIdLength);
+
+}  // namespace qalv

@@ -1,0 +1,106 @@
+// The one record through which the opening of a package hands its results to
+// the window, the page and the online services. Texts are UTF-8; folder texts
+// end with "/".
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "platform/secure_buffer.h"
+#include "session/owner_window.h"
+
+namespace qalv {
+
+struct TrustAnchors;
+
+// The three bytes the online services hash in front of their request data.
+inline constexpr char kAuthPrefix[] = "QUV";
+
+struct PolicyState {
+  explicit PolicyState(std::string programFolder = "");
+  PolicyState(const PolicyState&) = delete;
+  PolicyState& operator=(const PolicyState&) = delete;
+
+  // Environment, set once by the window that owns the state.
+  OwnerWindow* ownerWindow = nullptr;
+  std::string programFolder;
+  std::string workFolder;
+  std::string readerVersion;
+  // The trust anchors and the authority's signing certificates; without
+  // them no certificate is rooted and no s3 is the authority's.
+  std::shared_ptr<const TrustAnchors> trust;
+
+  // Version information of the package opened last.
+  std::string uniqueSerial;
+  std::string batchNumber;
+  std::string fileName;
+  std::string kind;
+  std::string transaction;
+  std::string memo;
+  std::string accountName;
+  std::string certChainUrl;
+  int32_t winSupport = 0;
+  std::string winVersion;
+  std::string winUpdate;
+  int32_t macSupport = 0;
+  std::string macVersion;
+  std::string macUpdate;
+  int32_t iosSupport = 0;
+  std::string iosVersion;
+  std::string iosUpdate;
+  int32_t androidSupport = 0;
+  std::string androidVersion;
+  std::string androidUpdate;
+  int32_t winPhoneSupport = 0;
+  std::string winPhoneVersion;
+  std::string winPhoneUpdate;
+
+  // Files written into the work folder.
+  std::string tpkTrustSealPath;
+  std::string tpkMistrustSealPath;
+  std::string ipkTrustSealPath;
+  std::string ipkMistrustSealPath;
+  std::string onlineTrustSealPath;
+  std::string onlineMistrustSealPath;
+  std::string snapshotPath;
+
+  // The decrypted document: the whole plaintext; its first pdfLength bytes
+  // are the document.
+  SecureBuffer pdfData;
+  int32_t pdfLength = 0;
+  int32_t s1DigestId = 0;
+
+  // -1: not evaluated in this opening; 0: passed; else the failing code.
+  int32_t parseResult = -1;
+  int32_t s3SignResult = -1;
+  int32_t s2SignResult = -1;
+  int32_t s1SignResult = -1;
+  int32_t s3CertResult = -1;
+  int32_t s2CertResult = -1;
+  int32_t s1CertResult = -1;
+  int32_t decryptState = -1;
+
+  // Zero-terminated; bytes up to the terminator enter the authenticators.
+  std::array<uint8_t, 260> authPrefix{};
+
+  std::string statusText;
+  int32_t statusCode = 0;
+  std::string s3CertNotAfter;
+  std::string s1CertNotAfter;
+  std::string s2CertNotAfter;
+  std::string ipkSignTime;
+  std::string tpkSignTime;
+  std::string onlineResponse;
+
+  // Key identifiers (hexadecimal) whose chain the chain service answered in
+  // the current opening: it is not asked for them again before the next.
+  std::set<std::string> chainsFetched;
+};
+
+// The prefix's bytes up to its terminator.
+std::string_view AuthPrefixText(const PolicyState& state);
+
+}  // namespace qalv

@@ -1,0 +1,43 @@
+// The check of a certificate up to a trust anchor through a CA chain, and
+// the test a chain must pass to be kept: it leads from the wanted key to an
+// anchor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "x509/certificate.h"
+
+namespace qalv {
+
+inline constexpr int32_t CERT_EXPIRED = 1;
+inline constexpr int32_t CERT_ISSUER_UNVERIFIED = 2;
+inline constexpr int32_t CERT_NO_ROOT = 4;
+// Added by the opening to the s3 result: the s3 signer is not one of the
+// authority's signing certificates.
+inline constexpr int32_t CERT_NOT_AUTHORITY = 8;
+
+// A date to compare validity with (UTC).
+struct CivilDate {
+  int32_t year = 0;
+  int32_t month = 0;
+  int32_t day = 0;
+};
+CivilDate TodayUtc();
+
+// The flags of the certificate own[0] against the chain `caList`, on
+// `today`. The records after it in its own list are tried as its issuers
+// before the chain; the path counts as rooted only when it ends at a
+// certificate matching one of `anchors`.
+[[nodiscard]] int32_t CheckCertificate(std::span<const X509Certificate> own,
+                                       const CertificateList& caList,
+                                       const CertificateList& anchors, CivilDate today = TodayUtc());
+
+// True when a certificate of `chain` has `keyId` as its subject key
+// identifier and its walk through the chain's certificates ends at an anchor:
+// the test a chain must pass to be stored or used.
+[[nodiscard]] bool ChainLeadsToAnchor(const CertificateList& chain, const uint8_t* keyId,
+                                      size_t keyIdLength, const CertificateList& anchors);
+
+}  // namespace qalv
