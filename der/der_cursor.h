@@ -8,22 +8,12 @@
 #include <cstring>
 #include <vector>
 
+#include "der/cursor.h"
 #include "platform/secure_buffer.h"
 #include "x509/certificate.h"
 
 namespace qalv::der {
 
-inline constexpr uint8_t kTagBoolean = 0x01;
-inline constexpr uint8_t kTagInteger = 0x02;
-inline constexpr uint8_t kTagBitString = 0x03;
-inline constexpr uint8_t kTagOctetString = 0x04;
-inline constexpr uint8_t kTagNull = 0x05;
-inline constexpr uint8_t kTagOid = 0x06;
-inline constexpr uint8_t kTagUtcTime = 0x17;
-inline constexpr uint8_t kTagGeneralizedTime = 0x18;
-inline constexpr uint8_t kTagSequence = 0x30;
-inline constexpr uint8_t kTagSet = 0x31;
-inline constexpr uint8_t kTagContext0 = 0xA0;
 
 // The bytes still to read of one element; every read checks Left() first.
 class DerCursor {

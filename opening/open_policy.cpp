@@ -60,21 +60,19 @@ void ResetResults(PolicyState& state) {
   state.chainsFetched.clear();
 }
 
-std::string StoredTime(const CertTime& t) {
+std::string StoredTime(const der::Time& t) {
   char text[64];
   std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
                 t.minute, t.second);
   return text;
 }
 
-UtcTime AsUtcTime(const CertTime& t) { return {t.year, t.month, t.day, t.hour, t.minute, t.second}; }
-
 void CopyTimes(PolicyState& state, const TpkPackage& package) {
   const IpkData& ipk = package.ipkData;
   state.s1CertNotAfter = StoredTime(ipk.s1Certificate.front().validTo);
   state.s2CertNotAfter = StoredTime(ipk.s2Certificate.front().validTo);
   state.s3CertNotAfter =
-      FormatLocalTime(AsUtcTime(package.s3Certificate.front().validTo), state.ownerWindow);
+      FormatLocalTime(package.s3Certificate.front().validTo, state.ownerWindow);
   state.ipkSignTime = FormatLocalTime(ipk.ipkSignTime, state.ownerWindow);
   state.tpkSignTime = FormatLocalTime(package.tpkSignTime, state.ownerWindow);
 }

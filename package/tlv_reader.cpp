@@ -40,7 +40,7 @@ int32_t ReadInteger(TlvCursor& cur, int32_t& value) {
   return 0;
 }
 
-int32_t ReadUtcTime(TlvCursor& cur, UtcTime& time) {
+int32_t ReadUtcTime(TlvCursor& cur, der::Time& time) {
   int32_t length = 0;
   if (const int32_t code = ReadTag(cur, tlv::kTagUtcTime, length)) return code + tlv::kBadTime;
 

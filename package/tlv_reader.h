@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "der/cursor.h"
+
 namespace qalv {
 
 using ByteSpan = std::span<const uint8_t>;
@@ -17,16 +19,6 @@ struct TlvCursor {
   const uint8_t* end = nullptr;
 
   size_t left() const { return static_cast<size_t>(end - pos); }
-};
-
-// Six numbers as stored (UTC), the year after the century rule.
-struct UtcTime {
-  int32_t year = 0;
-  int32_t month = 0;
-  int32_t day = 0;
-  int32_t hour = 0;
-  int32_t minute = 0;
-  int32_t second = 0;
 };
 
 namespace tlv {
@@ -56,7 +48,7 @@ inline constexpr uint8_t kTagSequence = 0x30;
 [[nodiscard]] int32_t ReadInteger(TlvCursor& cur, int32_t& value);
 
 // A UTCTime read as six two-digit numbers; header failures come back + 256.
-[[nodiscard]] int32_t ReadUtcTime(TlvCursor& cur, UtcTime& time);
+[[nodiscard]] int32_t ReadUtcTime(TlvCursor& cur, der::Time& time);
 
 // A BIT STRING whose unused-bits byte is 0 and whose value is not empty;
 // `value` is the content after the unused-bits byte.

@@ -54,7 +54,7 @@ void ResetFields(TpkPackage& package) {
   package.tpkPlaintext = {};
   package.ipkData = IpkData{};
   package.versionInfo = VersionInfo{};
-  package.tpkSignTime = UtcTime{};
+  package.tpkSignTime = der::Time{};
   package.s3Signature = {};
   package.cipher = {};
   package.snapshot = {};
@@ -123,7 +123,7 @@ int32_t ReadPackage(TpkPackage& package, const uint8_t* bytes, size_t length) {
   if (const int32_t code = ReadVersionInfo(info)) return code;
   cur.pos = EndOf(info.whole);
 
-  const UtcTime& signTime = package.tpkSignTime;
+  const der::Time& signTime = package.tpkSignTime;
   if (const int32_t code = ReadUtcTime(cur, package.tpkSignTime)) return code;
   trace::Log("s2 time=%d/%d/%d %d:%d:%d\n", signTime.year, signTime.month, signTime.day,
              signTime.hour, signTime.minute, signTime.second);

@@ -28,7 +28,7 @@ struct IpkData {
   CertificateList s1Certificate;
   ByteSpan cipherDigest;   // SHA-256 of the cipher value
   ByteSpan snapshotDigest; // SHA-256 of the snapshot value
-  UtcTime ipkSignTime;
+  der::Time ipkSignTime;
   ByteSpan s2Signature;
   CertificateList s2Certificate;
 };
@@ -40,7 +40,7 @@ struct TpkPackage {
   ByteSpan tpkPlaintext;   // the whole element signed by s3
   IpkData ipkData;
   VersionInfo versionInfo;
-  UtcTime tpkSignTime;
+  der::Time tpkSignTime;
   ByteSpan s3Signature;
   CertificateList s3Certificate;
   ByteSpan cipher;

@@ -9,7 +9,7 @@ namespace {
 
 bool IsLeapYear(int32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-bool IsDateAndTime(const UtcTime& t) {
+bool IsDateAndTime(const der::Time& t) {
   static constexpr int32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (t.month < 1 || t.month > 12 || t.day < 1) return false;
   const int32_t days = kDays[t.month - 1] + (t.month == 2 && IsLeapYear(t.year) ? 1 : 0);
@@ -30,7 +30,7 @@ std::string Format(std::time_t when) {
 
 }  // namespace
 
-std::string FormatLocalTime(const UtcTime& time, OwnerWindow* window) {
+std::string FormatLocalTime(const der::Time& time, OwnerWindow* window) {
   if (!IsDateAndTime(time)) {
     if (window != nullptr) {
       window->ShowMessage({"時區轉換錯誤", std::strerror(EINVAL), OwnerWindow::Icon::kError,

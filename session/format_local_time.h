@@ -11,6 +11,6 @@ namespace qalv {
 // "%Y/%m/%d %H:%M:%S" in the machine's time zone (TZ). Values that are not a
 // date and time show the "時區轉換錯誤" box (no owner) through `window` and give
 // "". A local year before 1900 gives the start of the epoch in local time.
-[[nodiscard]] std::string FormatLocalTime(const UtcTime& time, OwnerWindow* window);
+[[nodiscard]] std::string FormatLocalTime(const der::Time& time, OwnerWindow* window);
 
 }  // namespace qalv

@@ -106,7 +106,7 @@ struct TimeCase {
   const char* name;
   Bytes bytes;
   int32_t code;
-  UtcTime time;
+  der::Time time;
 };
 
 class ReadUtcTimeTest : public testing::TestWithParam<TimeCase> {};
@@ -114,7 +114,7 @@ class ReadUtcTimeTest : public testing::TestWithParam<TimeCase> {};
 TEST_P(ReadUtcTimeTest, ReadsSixNumbers) {
   const TimeCase& c = GetParam();
   TlvCursor cur = CursorOver(c.bytes);
-  UtcTime time;
+  der::Time time;
   EXPECT_EQ(ReadUtcTime(cur, time), c.code);
   if (c.code == 0) {
     EXPECT_EQ(time.year, c.time.year);

@@ -171,7 +171,7 @@ void SetSignatureOid(DerNode& cert, const char* oid) {
 
 Bytes ViewBytes(const DerBuffer& view) { return Bytes(view.data, view.data + view.length); }
 
-std::string TimeText(const CertTime& t) {
+std::string TimeText(const der::Time& t) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
                 t.minute, t.second);

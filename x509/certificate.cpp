@@ -79,14 +79,14 @@ int32_t DaysInMonth(int32_t year, int32_t month) {
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-bool IsValidTime(const CertTime& t) {
+bool IsValidTime(const der::Time& t) {
   return t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= DaysInMonth(t.year, t.month) &&
          t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 &&
          t.second <= 59;
 }
 
 // UTCTime or GeneralizedTime in UTC, whole seconds, with or without the "Z".
-[[nodiscard]] int32_t ReadTime(DerCursor& cur, CertTime& time) {
+[[nodiscard]] int32_t ReadTime(DerCursor& cur, der::Time& time) {
   if (cur.AtEnd()) return kClassDate | kOutOfData;
   size_t yearDigits = 0;
   if (cur.Peek() == kTagUtcTime) {
@@ -112,7 +112,7 @@ bool IsValidTime(const CertTime& t) {
   }
   if (yearDigits == 2) year += year < 50 ? 2000 : 1900;
   const uint8_t* rest = text + yearDigits;
-  const CertTime read{year,
+  const der::Time read{year,
                       TwoDigits(rest),
                       TwoDigits(rest + 2),
                       TwoDigits(rest + 4),
@@ -249,7 +249,7 @@ bool PassesKeyCheck(const mbedtls_rsa_context& rsa) {
   return 0;
 }
 
-void LogTime(const char* format, const CertTime& t) {
+void LogTime(const char* format, const der::Time& t) {
   trace::Debug(format, t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 

@@ -12,6 +12,7 @@
 
 #include <mbedtls/rsa.h>
 
+#include "der/cursor.h"
 #include "platform/secure_buffer.h"
 
 namespace qalv {
@@ -21,15 +22,6 @@ struct DerBuffer {
   int32_t tag = 0;
   int32_t length = 0;
   const uint8_t* data = nullptr;
-};
-
-struct CertTime {
-  int32_t year = 0;
-  int32_t month = 0;
-  int32_t day = 0;
-  int32_t hour = 0;
-  int32_t minute = 0;
-  int32_t second = 0;
 };
 
 // One attribute of a distinguished name; `value.tag` is the string type.
@@ -69,8 +61,8 @@ struct X509Certificate {
   DerBuffer subjectRaw;        // whole subject Name element
   std::vector<NameEntry> issuer;
   std::vector<NameEntry> subject;
-  CertTime validFrom;
-  CertTime validTo;
+  der::Time validFrom;
+  der::Time validTo;
   DerBuffer publicKeyAlgorithm;
   RsaPublicKey publicKey;
   DerBuffer issuerUniqueId;
@@ -89,12 +81,13 @@ struct X509Certificate {
 using CertificateList = std::vector<X509Certificate>;
 
 namespace x509 {
-inline constexpr int32_t kNoMemory = 1;
+// The DER reader's own codes, with the class bits below added.
+using der::kInvalidLength;
+using der::kLengthMismatch;
+using der::kNoMemory;
+using der::kOutOfData;
+using der::kUnexpectedTag;
 inline constexpr int32_t kBase64InvalidCharacter = 0x12;
-inline constexpr int32_t kOutOfData = 0x14;
-inline constexpr int32_t kUnexpectedTag = 0x16;
-inline constexpr int32_t kInvalidLength = 0x18;
-inline constexpr int32_t kLengthMismatch = 0x1A;
 
 inline constexpr int32_t kClassBase64 = 0x40;
 inline constexpr int32_t kClassFormat = 0x60;

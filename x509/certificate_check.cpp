@@ -48,7 +48,7 @@ bool Climb(const X509Certificate*& current, std::span<const X509Certificate> can
   return climbed;
 }
 
-bool ExpiredBefore(const CertTime& validTo, const CivilDate& today) {
+bool ExpiredBefore(const der::Time& validTo, const CivilDate& today) {
   if (today.year != validTo.year) return today.year > validTo.year;
   if (today.month != validTo.month) return today.month > validTo.month;
   return today.day > validTo.day;

@@ -135,7 +135,7 @@ std::string Oid(const DerBuffer& buffer) {
   return OidText(buffer.data, static_cast<size_t>(buffer.length));
 }
 
-std::string TimeText(const CertTime& t) {
+std::string TimeText(const der::Time& t) {
   return UtcText(t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 

@@ -71,7 +71,7 @@ Json::Value VersionInfoToJson(const VersionInfo& info) {
   return json;
 }
 
-std::string TimeText(const UtcTime& t) {
+std::string TimeText(const der::Time& t) {
   return UtcText(t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
