@@ -93,8 +93,8 @@ void CopyVersionInfo(PolicyState& state, const VersionInfo& info) {
     std::string PolicyState::*version;
     std::string PolicyState::*update;
     int32_t VersionInfo::*infoSupport;
-    ByteSpan VersionInfo::*infoVersion;
-    ByteSpan VersionInfo::*infoUpdate;
+    der::Bytes VersionInfo::*infoVersion;
+    der::Bytes VersionInfo::*infoUpdate;
   } platforms[] = {
       {&PolicyState::winSupport, &PolicyState::winVersion, &PolicyState::winUpdate,
        &VersionInfo::winSupport, &VersionInfo::winVersion, &VersionInfo::winUpdate},
@@ -119,7 +119,7 @@ void WriteImages(PolicyState& state, const TpkPackage& package) {
   const struct {
     const char* name;
     std::string PolicyState::*path;
-    ByteSpan bytes;
+    der::Bytes bytes;
   } files[] = {
       {"TTS", &PolicyState::tpkTrustSealPath, info.tpkTrustSeal},
       {"TMS", &PolicyState::tpkMistrustSealPath, info.tpkMistrustSeal},
@@ -143,12 +143,13 @@ int32_t CheckCertificate(PolicyState& state, const CertificateList& list) {
                              static_cast<size_t>(cert.authorityKeyId.length));
 }
 
-int32_t Verify(const CertificateList& signer, int32_t& digestId, ByteSpan data, ByteSpan signature) {
+int32_t Verify(const CertificateList& signer, int32_t& digestId, der::Bytes data,
+               der::Bytes signature) {
   return VerifySignature(signer.front().publicKey, digestId, data.data(), data.size(),
                          signature.data(), signature.size());
 }
 
-bool DigestMatches(ByteSpan stored, ByteSpan data) {
+bool DigestMatches(der::Bytes stored, der::Bytes data) {
   uint8_t digest[kDigestLength];
   if (mbedtls_sha256_ret(data.data(), data.size(), digest, 0) != 0) return false;
   return stored.size() >= kDigestLength && std::equal(digest, digest + kDigestLength, stored.begin());
@@ -240,7 +241,7 @@ void Judge(PolicyState& state, const TpkPackage& package, const std::string& pas
     SetStatus(state, code, std::move(message));
     return;
   }
-  const ByteSpan document(state.pdfData.data(), static_cast<size_t>(state.pdfLength));
+  const der::Bytes document(state.pdfData.data(), static_cast<size_t>(state.pdfLength));
   state.s1SignResult = Verify(ipk.s1Certificate, digestId, document, ipk.s1Signature);
   if (state.s1SignResult != 0) SetStatus(state, status::kS1Signature);
   state.s1DigestId = digestId;

@@ -62,11 +62,11 @@ int32_t ReadUtcTime(TlvCursor& cur, der::Time& time) {
   return 0;
 }
 
-int32_t ReadBitString(TlvCursor& cur, ByteSpan& value) {
+int32_t ReadBitString(TlvCursor& cur, der::Bytes& value) {
   int32_t length = 0;
   if (const int32_t code = ReadTag(cur, tlv::kTagBitString, length)) return code;
   if (length < 2 || cur.pos[0] != 0) return tlv::kInvalidBitString;
-  value = ByteSpan(cur.pos + 1, static_cast<size_t>(length) - 1);
+  value = der::Bytes(cur.pos + 1, static_cast<size_t>(length) - 1);
   cur.pos += length;
   return 0;
 }

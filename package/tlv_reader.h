@@ -11,8 +11,6 @@
 
 namespace qalv {
 
-using ByteSpan = std::span<const uint8_t>;
-
 // A non-owning cursor over [pos, end).
 struct TlvCursor {
   const uint8_t* pos = nullptr;
@@ -52,11 +50,11 @@ inline constexpr uint8_t kTagSequence = 0x30;
 
 // A BIT STRING whose unused-bits byte is 0 and whose value is not empty;
 // `value` is the content after the unused-bits byte.
-[[nodiscard]] int32_t ReadBitString(TlvCursor& cur, ByteSpan& value);
+[[nodiscard]] int32_t ReadBitString(TlvCursor& cur, der::Bytes& value);
 
 // The span from `start` to the end of the content the cursor has just entered
 // (a whole element, header included).
-inline ByteSpan WholeElement(const uint8_t* start, const TlvCursor& cur, int32_t length) {
+inline der::Bytes WholeElement(const uint8_t* start, const TlvCursor& cur, int32_t length) {
   return {start, static_cast<size_t>(cur.pos - start) + static_cast<size_t>(length)};
 }
 

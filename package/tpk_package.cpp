@@ -6,7 +6,7 @@ namespace qalv {
 namespace {
 
 // Enters a SEQUENCE and returns the span of the whole element.
-int32_t EnterSequence(TlvCursor& cur, ByteSpan& whole) {
+int32_t EnterSequence(TlvCursor& cur, der::Bytes& whole) {
   const uint8_t* start = cur.pos;
   int32_t length = 0;
   if (const int32_t code = ReadTag(cur, tlv::kTagSequence, length)) return code;
@@ -20,12 +20,12 @@ int32_t ConsumeSequence(TlvCursor& cur) {
   return ReadTag(cur, tlv::kTagSequence, length);
 }
 
-int32_t ReadCertificate(TlvCursor& cur, CertificateList& list, ByteSpan& value) {
+int32_t ReadCertificate(TlvCursor& cur, CertificateList& list, der::Bytes& value) {
   if (const int32_t code = ReadBitString(cur, value)) return code;
   return ParseCertificate(list, value.data(), value.size());
 }
 
-const uint8_t* EndOf(ByteSpan span) { return span.data() + span.size(); }
+const uint8_t* EndOf(der::Bytes span) { return span.data() + span.size(); }
 
 int LogLength(size_t length) { return static_cast<int>(length); }
 
@@ -76,7 +76,7 @@ int32_t ReadIpkData(IpkData& ipk) {
   if (const int32_t code = EnterSequence(cur, ipk.signedRegion)) return code;
   if (const int32_t code = ConsumeSequence(cur)) return code;
 
-  ByteSpan certificate;
+  der::Bytes certificate;
   if (const int32_t code = ReadBitString(cur, ipk.s1Signature)) return code;
   if (const int32_t code = ReadCertificate(cur, ipk.s1Certificate, certificate)) return code;
   if (const int32_t code = ReadBitString(cur, ipk.cipherDigest)) return code;
@@ -133,7 +133,7 @@ int32_t ReadPackage(TpkPackage& package, const uint8_t* bytes, size_t length) {
   trace::Log("s3 signature(%d)", LogLength(package.s3Signature.size()));
   trace::Dump(package.s3Signature.data(), package.s3Signature.size());
 
-  ByteSpan certificate;
+  der::Bytes certificate;
   if (const int32_t code = ReadBitString(cur, certificate)) return code;
   trace::Log("s3 certificate len=%d\n", LogLength(certificate.size()));
   if (const int32_t code = ParseCertificate(package.s3Certificate, certificate.data(),

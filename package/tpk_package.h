@@ -21,30 +21,30 @@ struct TpkPackage;
 void ReleasePackage(TpkPackage& package);
 
 struct IpkData {
-  ByteSpan whole;          // the whole ipk_data element
+  der::Bytes whole;           // the whole ipk_data element
   int32_t version = 0;
-  ByteSpan signedRegion;   // the whole element signed by s2
-  ByteSpan s1Signature;
+  der::Bytes signedRegion;    // the whole element signed by s2
+  der::Bytes s1Signature;
   CertificateList s1Certificate;
-  ByteSpan cipherDigest;   // SHA-256 of the cipher value
-  ByteSpan snapshotDigest; // SHA-256 of the snapshot value
+  der::Bytes cipherDigest;    // SHA-256 of the cipher value
+  der::Bytes snapshotDigest;  // SHA-256 of the snapshot value
   der::Time ipkSignTime;
-  ByteSpan s2Signature;
+  der::Bytes s2Signature;
   CertificateList s2Certificate;
 };
 
 // Move-only: every span points into `copy`, whose heap block moves with it.
 struct TpkPackage {
-  SecureBuffer copy;       // the private copy of the whole file
+  SecureBuffer copy;        // the private copy of the whole file
   int32_t version = 0;
-  ByteSpan tpkPlaintext;   // the whole element signed by s3
+  der::Bytes tpkPlaintext;  // the whole element signed by s3
   IpkData ipkData;
   VersionInfo versionInfo;
   der::Time tpkSignTime;
-  ByteSpan s3Signature;
+  der::Bytes s3Signature;
   CertificateList s3Certificate;
-  ByteSpan cipher;
-  ByteSpan snapshot;
+  der::Bytes cipher;
+  der::Bytes snapshot;
 
   TpkPackage() = default;
   TpkPackage(TpkPackage&&) = default;

@@ -9,16 +9,16 @@ namespace {
 
 // A span field and the format of its log line.
 struct SpanKey {
-  ByteSpan VersionInfo::*field;
+  der::Bytes VersionInfo::*field;
   const char* format;
 };
 
 struct PlatformKeys {
   int32_t VersionInfo::*support;
   const char* supportFormat;
-  ByteSpan VersionInfo::*version;
+  der::Bytes VersionInfo::*version;
   const char* versionLabel;
-  ByteSpan VersionInfo::*update;
+  der::Bytes VersionInfo::*update;
   const char* updateLabel;
 };
 
@@ -56,10 +56,10 @@ constexpr PlatformKeys kPlatforms[] = {
      "winPhoneVersion", &VersionInfo::winPhoneUpdate, "winPhoneUpdate"},
 };
 
-int32_t ReadText(TlvCursor& cur, ByteSpan& text) {
+int32_t ReadText(TlvCursor& cur, der::Bytes& text) {
   int32_t length = 0;
   if (const int32_t code = ReadTag(cur, tlv::kTagUtf8String, length)) return code;
-  text = ByteSpan(cur.pos, static_cast<size_t>(length));
+  text = der::Bytes(cur.pos, static_cast<size_t>(length));
   cur.pos += length;
   return 0;
 }
@@ -75,14 +75,14 @@ int32_t ReadVersionInfo(VersionInfo& info) {
   trace::Log("VersionInfo content len=%d\n", length);
 
   for (const SpanKey& key : kTextKeys) {
-    ByteSpan& text = info.*key.field;
+    der::Bytes& text = info.*key.field;
     if (const int32_t code = ReadText(cur, text)) return code;
     // printf needs a terminated copy; the record keeps the span.
     const std::string shown(text.begin(), text.end());
     trace::Log(key.format, shown.c_str());
   }
   for (const SpanKey& key : kSealKeys) {
-    ByteSpan& seal = info.*key.field;
+    der::Bytes& seal = info.*key.field;
     if (const int32_t code = ReadBitString(cur, seal)) return code;
     trace::Log(key.format, static_cast<int>(seal.size()));
   }
@@ -91,7 +91,7 @@ int32_t ReadVersionInfo(VersionInfo& info) {
     trace::Log(platform.supportFormat, info.*platform.support);
     for (const auto& [field, label] : {std::pair{platform.version, platform.versionLabel},
                                        std::pair{platform.update, platform.updateLabel}}) {
-      ByteSpan& text = info.*field;
+      der::Bytes& text = info.*field;
       if (const int32_t code = ReadText(cur, text)) return code;
       trace::Log("%s", label);
       trace::Dump(text.data(), text.size());

@@ -10,37 +10,37 @@ namespace qalv {
 
 // Spans into the package copy; the record owns nothing.
 struct VersionInfo {
-  ByteSpan whole;  // the whole element, set by the package reader
-  ByteSpan version;
-  ByteSpan uniqueSerial;
-  ByteSpan batchNumber;
-  ByteSpan fileName;
-  ByteSpan kind;
-  ByteSpan transaction;
-  ByteSpan memo;
-  ByteSpan accountName;
-  ByteSpan certChainUrl;
-  ByteSpan tpkTrustSeal;
-  ByteSpan tpkMistrustSeal;
-  ByteSpan ipkTrustSeal;
-  ByteSpan ipkMistrustSeal;
-  ByteSpan onlineTrustSeal;
-  ByteSpan onlineMistrustSeal;
+  der::Bytes whole;  // the whole element, set by the package reader
+  der::Bytes version;
+  der::Bytes uniqueSerial;
+  der::Bytes batchNumber;
+  der::Bytes fileName;
+  der::Bytes kind;
+  der::Bytes transaction;
+  der::Bytes memo;
+  der::Bytes accountName;
+  der::Bytes certChainUrl;
+  der::Bytes tpkTrustSeal;
+  der::Bytes tpkMistrustSeal;
+  der::Bytes ipkTrustSeal;
+  der::Bytes ipkMistrustSeal;
+  der::Bytes onlineTrustSeal;
+  der::Bytes onlineMistrustSeal;
   int32_t winSupport = 0;
-  ByteSpan winVersion;
-  ByteSpan winUpdate;
+  der::Bytes winVersion;
+  der::Bytes winUpdate;
   int32_t macSupport = 0;
-  ByteSpan macVersion;
-  ByteSpan macUpdate;
+  der::Bytes macVersion;
+  der::Bytes macUpdate;
   int32_t iosSupport = 0;
-  ByteSpan iosVersion;
-  ByteSpan iosUpdate;
+  der::Bytes iosVersion;
+  der::Bytes iosUpdate;
   int32_t androidSupport = 0;
-  ByteSpan androidVersion;
-  ByteSpan androidUpdate;
+  der::Bytes androidVersion;
+  der::Bytes androidUpdate;
   int32_t winPhoneSupport = 0;
-  ByteSpan winPhoneVersion;
-  ByteSpan winPhoneUpdate;
+  der::Bytes winPhoneVersion;
+  der::Bytes winPhoneUpdate;
 };
 
 // Reads the element `info.whole`; 0 or the first code met (20, 22, 24, 26, 28).

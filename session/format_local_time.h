@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "package/tlv_reader.h"
+#include "der/cursor.h"
 #include "session/owner_window.h"
 
 namespace qalv {

@@ -27,7 +27,7 @@ const DerNode& Tree() {
   return tree;
 }
 
-Bytes ToBytes(ByteSpan span) { return Bytes(span.begin(), span.end()); }
+Bytes ToBytes(der::Bytes span) { return Bytes(span.begin(), span.end()); }
 
 // Keeps the reader's trace out of the test output, or records it.
 class PackageTest : public testing::Test {
@@ -59,7 +59,7 @@ TEST_F(PackageTest, ValidPackageFillsEveryField) {
   EXPECT_EQ(ToBytes(package_.ipkData.whole), writer::Serialize(tree.At("ipk_data")));
   EXPECT_EQ(ToBytes(package_.ipkData.signedRegion), writer::Serialize(tree.At("signedRegion")));
   EXPECT_EQ(ToBytes(package_.versionInfo.whole), writer::Serialize(tree.At("versionInfo")));
-  const std::pair<const char*, ByteSpan> values[] = {
+  const std::pair<const char*, der::Bytes> values[] = {
       {"s1Signature", package_.ipkData.s1Signature},
       {"cipherDigest", package_.ipkData.cipherDigest},
       {"snapshotDigest", package_.ipkData.snapshotDigest},

@@ -157,7 +157,7 @@ class ReadBitStringTest : public testing::TestWithParam<BitStringCase> {};
 TEST_P(ReadBitStringTest, ReadsValue) {
   const BitStringCase& c = GetParam();
   TlvCursor cur = CursorOver(c.bytes);
-  ByteSpan value;
+  der::Bytes value;
   EXPECT_EQ(ReadBitString(cur, value), c.code);
   if (c.code == 0) {
     EXPECT_EQ(Bytes(value.begin(), value.end()), c.value);

@@ -395,8 +395,8 @@ TEST_F(WriterTest, TamperedCipherWithAndWithoutRefreshAndResigning) {
 
 // ---------------------------------------------------------------- read back
 
-std::string Text(ByteSpan span) { return std::string(span.begin(), span.end()); }
-Bytes Value(ByteSpan span) { return Bytes(span.begin(), span.end()); }
+std::string Text(der::Bytes span) { return std::string(span.begin(), span.end()); }
+Bytes Value(der::Bytes span) { return Bytes(span.begin(), span.end()); }
 
 TEST_F(WriterTest, ReaderGetsBackEveryFieldOfTheSpec) {
   writer::PackageSpec spec = writer::DefaultPackageSpec(test::SharedPki());
@@ -424,25 +424,25 @@ TEST_F(WriterTest, ReaderGetsBackEveryFieldOfTheSpec) {
   EXPECT_EQ(Value(package.snapshot), spec.snapshot);
 
   const VersionInfo& read = package.versionInfo;
-  const std::pair<ByteSpan, std::string> texts[] = {{read.version, info.version},
-                                                    {read.uniqueSerial, info.uniqueSerial},
-                                                    {read.batchNumber, info.batchNumber},
-                                                    {read.fileName, info.fileName},
-                                                    {read.kind, info.kind},
-                                                    {read.transaction, info.transaction},
-                                                    {read.memo, info.memo},
-                                                    {read.accountName, info.accountName},
-                                                    {read.certChainUrl, info.certChainUrl},
-                                                    {read.winVersion, info.win.version},
-                                                    {read.winUpdate, info.win.update},
-                                                    {read.macVersion, info.mac.version},
-                                                    {read.macUpdate, info.mac.update},
-                                                    {read.iosVersion, info.ios.version},
-                                                    {read.iosUpdate, info.ios.update},
-                                                    {read.androidVersion, info.android.version},
-                                                    {read.androidUpdate, info.android.update},
-                                                    {read.winPhoneVersion, info.winPhone.version},
-                                                    {read.winPhoneUpdate, info.winPhone.update}};
+  const std::pair<der::Bytes, std::string> texts[] = {{read.version, info.version},
+                                                      {read.uniqueSerial, info.uniqueSerial},
+                                                      {read.batchNumber, info.batchNumber},
+                                                      {read.fileName, info.fileName},
+                                                      {read.kind, info.kind},
+                                                      {read.transaction, info.transaction},
+                                                      {read.memo, info.memo},
+                                                      {read.accountName, info.accountName},
+                                                      {read.certChainUrl, info.certChainUrl},
+                                                      {read.winVersion, info.win.version},
+                                                      {read.winUpdate, info.win.update},
+                                                      {read.macVersion, info.mac.version},
+                                                      {read.macUpdate, info.mac.update},
+                                                      {read.iosVersion, info.ios.version},
+                                                      {read.iosUpdate, info.ios.update},
+                                                      {read.androidVersion, info.android.version},
+                                                      {read.androidUpdate, info.android.update},
+                                                      {read.winPhoneVersion, info.winPhone.version},
+                                                      {read.winPhoneUpdate, info.winPhone.update}};
   for (const auto& [span, expected] : texts) EXPECT_EQ(Text(span), expected);
   const std::pair<int32_t, int64_t> supports[] = {{read.winSupport, info.win.support},
                                                   {read.macSupport, info.mac.support},
@@ -450,12 +450,12 @@ TEST_F(WriterTest, ReaderGetsBackEveryFieldOfTheSpec) {
                                                   {read.androidSupport, info.android.support},
                                                   {read.winPhoneSupport, info.winPhone.support}};
   for (const auto& [value, expected] : supports) EXPECT_EQ(value, expected);
-  const std::pair<ByteSpan, Bytes> seals[] = {{read.tpkTrustSeal, info.tpkTrustSeal},
-                                              {read.tpkMistrustSeal, info.tpkMistrustSeal},
-                                              {read.ipkTrustSeal, info.ipkTrustSeal},
-                                              {read.ipkMistrustSeal, info.ipkMistrustSeal},
-                                              {read.onlineTrustSeal, info.onlineTrustSeal},
-                                              {read.onlineMistrustSeal, info.onlineMistrustSeal}};
+  const std::pair<der::Bytes, Bytes> seals[] = {{read.tpkTrustSeal, info.tpkTrustSeal},
+                                                {read.tpkMistrustSeal, info.tpkMistrustSeal},
+                                                {read.ipkTrustSeal, info.ipkTrustSeal},
+                                                {read.ipkMistrustSeal, info.ipkMistrustSeal},
+                                                {read.onlineTrustSeal, info.onlineTrustSeal},
+                                                {read.onlineMistrustSeal, info.onlineMistrustSeal}};
   for (const auto& [span, expected] : seals) EXPECT_EQ(Value(span), expected);
 
   // The Base64 form of s1's certificate reads as the same certificate.
@@ -808,7 +808,7 @@ TEST_F(WriterTest, TpkPackBuildsWhatItWasAskedFor) {
   struct Check {
     const char* name;
     Bytes data;
-    ByteSpan signature;
+    der::Bytes signature;
     const CertificateList& certificate;
     int32_t digestId;
   };

@@ -12,7 +12,7 @@ namespace {
 
 struct TextMember {
   const char* key;
-  ByteSpan VersionInfo::*field;
+  der::Bytes VersionInfo::*field;
 };
 
 struct NumberMember {
