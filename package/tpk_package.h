@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "package/tlv_reader.h"
+#include "der/cursor.h"
+#include "package/elements.h"
 #include "package/version_info.h"
 #include "platform/secure_buffer.h"
 #include "x509/certificate.h"
@@ -59,8 +60,5 @@ struct TpkPackage {
 // ipk_data or versionInfo ends past tpk_plaintext's declared end, or the s1
 // group or a digest past the signed region's.
 [[nodiscard]] int32_t ReadPackage(TpkPackage& package, const uint8_t* bytes, size_t length);
-
-// Reads the inner package from `ipk.whole`; called by ReadPackage.
-[[nodiscard]] int32_t ReadIpkData(IpkData& ipk);
 
 }  // namespace qalv

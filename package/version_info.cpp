@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "package/elements.h"
 #include "platform/trace.h"
 
 namespace qalv {
@@ -56,23 +57,21 @@ constexpr PlatformKeys kPlatforms[] = {
      "winPhoneVersion", &VersionInfo::winPhoneUpdate, "winPhoneUpdate"},
 };
 
-int32_t ReadText(TlvCursor& cur, der::Bytes& text) {
-  int32_t length = 0;
-  if (const int32_t code = ReadTag(cur, tlv::kTagUtf8String, length)) return code;
-  text = der::Bytes(cur.pos, static_cast<size_t>(length));
-  cur.pos += length;
+// A UTF8String's content, taken as it is: the readers of each text decide
+// its code page.
+int32_t ReadText(der::Cursor& cur, der::Bytes& text) {
+  der::Cursor content;
+  const der::LengthRule rule = der::LengthRule::kPackage;
+  if (const int32_t code = cur.ReadElement(der::kTagUtf8String, content, rule)) return code;
+  text = content.Rest();
   return 0;
 }
 
 }  // namespace
 
-int32_t ReadVersionInfo(VersionInfo& info) {
+int32_t ReadVersionInfo(der::Cursor cur, VersionInfo& info) {
   trace::Log("---VersionInfo parse start\n");
-  TlvCursor cur{info.whole.data(), info.whole.data() + info.whole.size()};
-  int32_t length = 0;
-  if (const int32_t code = ReadTag(cur, tlv::kTagSequence, length)) return code;
-  if (static_cast<size_t>(length) != cur.left()) return tlv::kLengthMismatch;
-  trace::Log("VersionInfo content len=%d\n", length);
+  trace::Log("VersionInfo content len=%d\n", static_cast<int>(cur.Left()));
 
   for (const SpanKey& key : kTextKeys) {
     der::Bytes& text = info.*key.field;
@@ -83,11 +82,11 @@ int32_t ReadVersionInfo(VersionInfo& info) {
   }
   for (const SpanKey& key : kSealKeys) {
     der::Bytes& seal = info.*key.field;
-    if (const int32_t code = ReadBitString(cur, seal)) return code;
+    if (const int32_t code = tlv::ReadBitString(cur, seal)) return code;
     trace::Log(key.format, static_cast<int>(seal.size()));
   }
   for (const PlatformKeys& platform : kPlatforms) {
-    if (const int32_t code = ReadInteger(cur, info.*platform.support)) return code;
+    if (const int32_t code = tlv::ReadInteger(cur, info.*platform.support)) return code;
     trace::Log(platform.supportFormat, info.*platform.support);
     for (const auto& [field, label] : {std::pair{platform.version, platform.versionLabel},
                                        std::pair{platform.update, platform.updateLabel}}) {
@@ -97,7 +96,7 @@ int32_t ReadVersionInfo(VersionInfo& info) {
       trace::Dump(text.data(), text.size());
     }
   }
-  if (cur.left() != 0) return tlv::kLengthMismatch;
+  if (!cur.Empty()) return tlv::kLengthMismatch;
   trace::Log("---VersionInfo parse end\n");
   return 0;
 }

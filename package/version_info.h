@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "package/tlv_reader.h"
+#include "der/cursor.h"
 
 namespace qalv {
 
@@ -43,7 +43,8 @@ struct VersionInfo {
   der::Bytes winPhoneUpdate;
 };
 
-// Reads the element `info.whole`; 0 or the first code met (20, 22, 24, 26, 28).
-[[nodiscard]] int32_t ReadVersionInfo(VersionInfo& info);
+// Reads the record from the content of its element (`info.whole`); 0 or the
+// first code met (20, 22, 24, 26, 28).
+[[nodiscard]] int32_t ReadVersionInfo(der::Cursor content, VersionInfo& info);
 
 }  // namespace qalv
