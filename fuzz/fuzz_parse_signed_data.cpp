@@ -26,12 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t flags =
         qalv::CheckCertificate(all.subspan(i), record.certificates, record.certificates, kToday);
     if ((flags & ~kAllFlags) != 0) __builtin_trap();
-    const qalv::DerBuffer& keyId = all[i].subjectKeyId;
-    const bool leads = qalv::ChainLeadsToAnchor(record.certificates, keyId.data,
-                                                static_cast<size_t>(keyId.length),
-                                                record.certificates);
+    const qalv::der::Bytes keyId = all[i].subjectKeyId;
+    const bool leads =
+        qalv::ChainLeadsToAnchor(record.certificates, keyId, record.certificates);
     // A chain leading nowhere cannot do so without a certificate to start at.
-    if (leads && keyId.length == 0) __builtin_trap();
+    if (leads && keyId.empty()) __builtin_trap();
   }
   return 0;
 }

@@ -27,15 +27,14 @@ const CertificateList& Anchors(const PolicyState& state) {
 // Asks the chain service and keeps its answer only when it leads to an
 // anchor: then it is sealed, stored in place of `path` in one step, and read
 // into `record`. 0, or -1 with nothing stored.
-[[nodiscard]] int32_t FetchTrustedChain(PolicyState& state, const uint8_t* keyId,
-                                        size_t keyIdLength, const char* name,
+[[nodiscard]] int32_t FetchTrustedChain(PolicyState& state, der::Bytes keyId, const char* name,
                                         const std::string& path, SignedDataRecord& record) {
   SecureBuffer chain;
-  if (FetchCaChain(state, state.certChainUrl, keyId, keyIdLength, chain) != 1) return -1;
+  if (FetchCaChain(state, state.certChainUrl, keyId.data(), keyId.size(), chain) != 1) return -1;
   // Whatever the service sent, it is asked for no more in this opening.
   state.chainsFetched.insert(name);
   if (ParseSignedData(record, chain.data(), chain.size()) != 0 ||
-      !ChainLeadsToAnchor(record.certificates, keyId, keyIdLength, Anchors(state))) {
+      !ChainLeadsToAnchor(record.certificates, keyId, Anchors(state))) {
     TellUntrustedChain(state);
     return -1;
   }
@@ -76,7 +75,7 @@ const CertificateList& Anchors(const PolicyState& state) {
 
 // Everything after the key identifier's name is made: -1 or the check's result.
 [[nodiscard]] int32_t CheckWithChain(PolicyState& state, std::span<const X509Certificate> own,
-                                     const uint8_t* keyId, size_t keyIdLength, const char* name) {
+                                     der::Bytes keyId, const char* name) {
   const std::string path = state.workFolder + name;
   SignedDataRecord record;
   const int32_t stored = ReadStoredChain(state, path, name, record);
@@ -84,12 +83,12 @@ const CertificateList& Anchors(const PolicyState& state) {
   // A stored chain that does not lead to an anchor was written by an older
   // reader or placed there: it is fetched again, once in an opening, and
   // replaced only by one that does.
-  const bool usable = stored == 0 && ChainLeadsToAnchor(record.certificates, keyId, keyIdLength,
-                                                        Anchors(state));
+  const bool usable =
+      stored == 0 && ChainLeadsToAnchor(record.certificates, keyId, Anchors(state));
   if (!usable) {
     if (state.chainsFetched.contains(name)) return -1;
     record = SignedDataRecord{};
-    if (FetchTrustedChain(state, keyId, keyIdLength, name, path, record) != 0) return -1;
+    if (FetchTrustedChain(state, keyId, name, path, record) != 0) return -1;
   }
   return StoreResult(CheckCertificate(own, record.certificates, Anchors(state)));
 }
@@ -97,12 +96,12 @@ const CertificateList& Anchors(const PolicyState& state) {
 }  // namespace
 
 int32_t CheckAgainstCaChain(PolicyState& state, std::span<const X509Certificate> own,
-                            const uint8_t* keyId, size_t keyIdLength) {
+                            der::Bytes keyId) {
   // Without an identifier there is no chain to name, so nothing to fetch.
-  if (own.empty() || keyIdLength == 0 || keyIdLength > kMaxKeyIdLength) return -1;
+  if (own.empty() || keyId.empty() || keyId.size() > kMaxKeyIdLength) return -1;
   char name[2 * kMaxKeyIdLength + 2];
-  if (HexUpper(keyId, keyIdLength, name) != 0) return -1;
-  return CheckWithChain(state, own, keyId, keyIdLength, name);
+  if (HexUpper(keyId.data(), keyId.size(), name) != 0) return -1;
+  return CheckWithChain(state, own, keyId, name);
 }
 
 }  // namespace qalv

@@ -5,10 +5,10 @@
 // folder can bring trust with it.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "der/cursor.h"
 #include "session/policy_state.h"
 #include "x509/certificate.h"
 #include "x509/certificate_check.h"
@@ -23,6 +23,6 @@ namespace qalv {
 // certificate own[0] is good (expiry alone included); else the flags 2 to 7.
 // The anchors are state.trust's; without them nothing is rooted.
 [[nodiscard]] int32_t CheckAgainstCaChain(PolicyState& state, std::span<const X509Certificate> own,
-                                          const uint8_t* keyId, size_t keyIdLength);
+                                          der::Bytes keyId);
 
 }  // namespace qalv

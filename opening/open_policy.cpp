@@ -139,8 +139,7 @@ void WriteImages(PolicyState& state, const TpkPackage& package) {
 
 int32_t CheckCertificate(PolicyState& state, const CertificateList& list) {
   const X509Certificate& cert = list.front();
-  return CheckAgainstCaChain(state, list, cert.authorityKeyId.data,
-                             static_cast<size_t>(cert.authorityKeyId.length));
+  return CheckAgainstCaChain(state, list, cert.authorityKeyId);
 }
 
 int32_t Verify(const CertificateList& signer, int32_t& digestId, der::Bytes data,

@@ -76,7 +76,7 @@ CertificateList ChainCertificates(const std::vector<Bytes>& ders) {
 std::vector<Bytes> RawCertificates(const CertificateList& list) {
   std::vector<Bytes> raws;
   for (const X509Certificate& cert : list) {
-    raws.emplace_back(cert.raw.data, cert.raw.data + cert.raw.length);
+    raws.emplace_back(cert.raw.begin(), cert.raw.end());
   }
   return raws;
 }
@@ -239,7 +239,7 @@ TEST(CheckCertificate, SelfIssuedRootWithoutAuthorityKeyIdEnds) {
   const CertificateList own = ReadCertificates({root});
   ASSERT_EQ(own.size(), 1u);
   ASSERT_EQ(own[0].selfSigned, 0);
-  ASSERT_GT(own[0].subjectKeyId.length, 0);
+  ASSERT_FALSE(own[0].subjectKeyId.empty());
 
   EXPECT_EQ(CheckCertificate(own, ChainCertificates({root}), own), 0);
   EXPECT_EQ(CheckCertificate(own, ChainCertificates({root}), RootAnchor()), CERT_NO_ROOT);
@@ -585,8 +585,7 @@ class ChainStore : public ::testing::Test {
   int32_t Check(const Bytes& certificate) {
     const CertificateList own = ReadCertificates({certificate});
     if (own.empty()) return -100;
-    return CheckAgainstCaChain(state, own, own[0].authorityKeyId.data,
-                               static_cast<size_t>(own[0].authorityKeyId.length));
+    return CheckAgainstCaChain(state, own, own[0].authorityKeyId);
   }
 
   std::filesystem::path ChainPath() const {
@@ -832,13 +831,13 @@ TEST_F(ChainStore, KeyIdentifierLengths) {
                                               test::ReadFile(dir / "long.der")})));
   const CertificateList own = ReadCertificates({certs.insurer.certificate});
 
-  EXPECT_EQ(CheckAgainstCaChain(state, own, nullptr, 0), -1);
-  EXPECT_EQ(CheckAgainstCaChain(state, own, longest.data(), 0), -1);
-  EXPECT_EQ(CheckAgainstCaChain(state, own, tooLong.data(), tooLong.size()), -1);
-  EXPECT_EQ(CheckAgainstCaChain(state, {}, longest.data(), longest.size()), -1);
+  EXPECT_EQ(CheckAgainstCaChain(state, own, {}), -1);
+  EXPECT_EQ(CheckAgainstCaChain(state, own, der::Bytes(longest).first(0)), -1);
+  EXPECT_EQ(CheckAgainstCaChain(state, own, tooLong), -1);
+  EXPECT_EQ(CheckAgainstCaChain(state, {}, longest), -1);
   EXPECT_EQ(service.requests(), 0);
 
-  EXPECT_EQ(CheckAgainstCaChain(state, own, longest.data(), longest.size()), 0);
+  EXPECT_EQ(CheckAgainstCaChain(state, own, longest), 0);
   EXPECT_EQ(service.requests(), 1);
   EXPECT_TRUE(std::filesystem::is_regular_file(dir / Hex(longest)));
   EXPECT_EQ(Hex(longest).size(), 130u);

@@ -169,7 +169,7 @@ void SetSignatureOid(DerNode& cert, const char* oid) {
   cert.At("outerAlgOid").content = Oid(oid).content;
 }
 
-Bytes ViewBytes(const DerBuffer& view) { return Bytes(view.data, view.data + view.length); }
+Bytes ViewBytes(der::Bytes view) { return Bytes(view.begin(), view.end()); }
 
 std::string TimeText(const der::Time& t) {
   char text[32];
@@ -181,12 +181,18 @@ std::string TimeText(const der::Time& t) {
 // Every field of a record as text, to compare two reads of one certificate.
 std::string Describe(const X509Certificate& c) {
   std::ostringstream out;
-  const auto view = [&out](const char* name, const DerBuffer& v) {
-    out << name << "=" << v.tag << ":" << Hex(ViewBytes(v)) << "\n";
+  const auto view = [&out](const char* name, der::Bytes v) {
+    out << name << "=" << Hex(ViewBytes(v)) << "\n";
   };
-  const auto name = [&out](const std::vector<NameEntry>& entries) {
-    for (const NameEntry& e : entries)
-      out << Hex(ViewBytes(e.oid)) << "/" << e.value.tag << ":" << Hex(ViewBytes(e.value)) << ";";
+  const auto tagged = [&out](const TaggedBytes& v) {
+    out << static_cast<int>(v.tag) << ":" << Hex(ViewBytes(v.bytes));
+  };
+  const auto name = [&out, &tagged](const std::vector<NameEntry>& entries) {
+    for (const NameEntry& e : entries) {
+      out << Hex(ViewBytes(e.oid)) << "/";
+      tagged(e.value);
+      out << ";";
+    }
     out << "\n";
   };
   const auto mpi = [&out](const mbedtls_mpi& x) {
@@ -197,7 +203,9 @@ std::string Describe(const X509Certificate& c) {
   view("raw", c.raw);
   view("tbs", c.tbs);
   out << "version=" << c.version << "\n";
-  view("serial", c.serial);
+  out << "serial=";
+  tagged(c.serial);
+  out << "\n";
   view("sigAlgorithm", c.sigAlgorithm);
   view("issuerRaw", c.issuerRaw);
   view("subjectRaw", c.subjectRaw);
@@ -275,7 +283,7 @@ TEST_F(X509Reader, ReadsEveryFieldAsBuilt) {
   EXPECT_EQ(ViewBytes(c.tbs), Serialize(node.At("tbs")));
   EXPECT_EQ(c.version, 3);
   EXPECT_EQ(c.serial.tag, tag::kInteger);
-  EXPECT_EQ(ViewBytes(c.serial), kSerial);
+  EXPECT_EQ(ViewBytes(c.serial.bytes), kSerial);
   EXPECT_EQ(ViewBytes(c.sigAlgorithm), Oid(kSha256WithRsa).content);
   EXPECT_EQ(ViewBytes(c.sigAlgorithm2), Oid(kSha256WithRsa).content);
   EXPECT_EQ(ViewBytes(c.issuerRaw), Serialize(node.At("issuer")));
@@ -283,9 +291,9 @@ TEST_F(X509Reader, ReadsEveryFieldAsBuilt) {
   ASSERT_EQ(c.subject.size(), 3u);
   EXPECT_EQ(ViewBytes(c.subject[0].oid), Oid("2.5.4.6").content);
   EXPECT_EQ(c.subject[0].value.tag, tag::kPrintableString);
-  EXPECT_EQ(ViewBytes(c.subject[1].value), Text("QALV 測試"));
+  EXPECT_EQ(ViewBytes(c.subject[1].value.bytes), Text("QALV 測試"));
   EXPECT_EQ(c.subject[2].value.tag, tag::kUtf8String);
-  EXPECT_EQ(ViewBytes(c.issuer[2].value), Text("QALV X509 Root"));
+  EXPECT_EQ(ViewBytes(c.issuer[2].value.bytes), Text("QALV X509 Root"));
   EXPECT_EQ(TimeText(c.validFrom), "2025-01-01 00:00:00");
   EXPECT_EQ(TimeText(c.validTo), "2035-12-31 23:59:59");
   EXPECT_EQ(ViewBytes(c.publicKeyAlgorithm), Oid(kRsaEncryption).content);
@@ -297,7 +305,7 @@ TEST_F(X509Reader, ReadsEveryFieldAsBuilt) {
   EXPECT_EQ(ViewBytes(c.authorityKeyId), kKeyId);
   EXPECT_EQ(c.isCa, 1);
   EXPECT_EQ(c.selfSigned, 1);
-  EXPECT_EQ(c.issuerUniqueId.length, 0);
+  EXPECT_TRUE(c.issuerUniqueId.empty());
   EXPECT_EQ(ViewBytes(c.signature), Bytes(256, 0xA5));
 }
 
@@ -427,18 +435,18 @@ TEST_F(X509Reader, CertificateTbsVersionAndSerial) {
        [](const X509Certificate& x) {
          EXPECT_EQ(x.version, 1);
          EXPECT_EQ(x.selfSigned, 0) << "a version 1 certificate is never self-signed";
-         EXPECT_EQ(x.subjectKeyId.length, 0);
+         EXPECT_TRUE(x.subjectKeyId.empty());
        }},
       {"version 1 with extensions", [](DerNode& c) { c.Remove("version"); }, 0x7A},
       {"serial as [2] primitive", [](DerNode& c) { c.At("serial").tag = 0x82; }, 0,
        [](const X509Certificate& x) {
          EXPECT_EQ(x.serial.tag, 0x82);
-         EXPECT_EQ(ViewBytes(x.serial), kSerial);
+         EXPECT_EQ(ViewBytes(x.serial.bytes), kSerial);
        }},
       {"serial of 40 bytes", [](DerNode& c) { c.At("serial").content = Bytes(40, 0x7E); }, 0,
-       [](const X509Certificate& x) { EXPECT_EQ(ViewBytes(x.serial), Bytes(40, 0x7E)); }},
+       [](const X509Certificate& x) { EXPECT_EQ(ViewBytes(x.serial.bytes), Bytes(40, 0x7E)); }},
       {"empty serial", [](DerNode& c) { c.At("serial").content = {}; }, 0,
-       [](const X509Certificate& x) { EXPECT_EQ(x.serial.length, 0); }},
+       [](const X509Certificate& x) { EXPECT_TRUE(x.serial.bytes.empty()); }},
       {"serial as OCTET STRING", [](DerNode& c) { c.At("serial").tag = tag::kOctetString; }, 0xB6},
       {"serial of indefinite length", [](DerNode& c) { c.At("serial").lengthBytes = Bytes{0x80}; },
        0xB8},
@@ -510,7 +518,7 @@ TEST_F(X509Reader, NamesAndValidity) {
                                  tag::kIa5String,  tag::kUniversalString, tag::kBmpString};
          ASSERT_EQ(x.subject.size(), 6u);
          for (size_t i = 0; i < 6; ++i) EXPECT_EQ(x.subject[i].value.tag, tags[i]);
-         EXPECT_EQ(ViewBytes(x.subject[4].value), (Bytes{0, 0, 0, 'w'}));
+         EXPECT_EQ(ViewBytes(x.subject[4].value.bytes), (Bytes{0, 0, 0, 'w'}));
        }},
       {"empty issuer", [](DerNode& c) { c.At("issuer").children.clear(); }, 0xF4},
       {"two attributes in one RDN",
@@ -691,8 +699,8 @@ TEST_F(X509Reader, UniqueIdentifiersAndExtensions) {
       {"subject unique identifier alone",
        [](DerNode& c) { c.InsertAfter("keyInfo", Primitive(0xA2, {}, {0x07})); }, 0,
        [](const X509Certificate& x) {
-         EXPECT_EQ(x.issuerUniqueId.length, 0);
-         EXPECT_EQ(x.subjectUniqueId.length, 1);
+         EXPECT_TRUE(x.issuerUniqueId.empty());
+         EXPECT_EQ(x.subjectUniqueId.size(), 1u);
        }},
       {"unique identifier in version 1",
        [&](DerNode& c) {
@@ -756,7 +764,7 @@ TEST_F(X509Reader, UniqueIdentifiersAndExtensions) {
        [](const X509Certificate& x) {
          EXPECT_EQ(x.selfSigned, 1);
          EXPECT_EQ(x.isCa, 0);
-         EXPECT_EQ(x.extensions.length, 0);
+         EXPECT_TRUE(x.extensions.empty());
        }},
       {"empty extension list", [](DerNode& c) { c.At("extensionList").children.clear(); }, 0,
        selfSigned(1)},
@@ -775,7 +783,7 @@ TEST_F(X509Reader, UniqueIdentifiersAndExtensions) {
        [](DerNode& c) { c.At("authorityKeyId") = AuthorityKeyId({Primitive(0x82, {}, {0x01})}); },
        0,
        [](const X509Certificate& x) {
-         EXPECT_EQ(x.authorityKeyId.length, 0);
+         EXPECT_TRUE(x.authorityKeyId.empty());
          EXPECT_EQ(x.selfSigned, 0);
        }},
       {"authority issuer as [1] primitive",
@@ -835,7 +843,7 @@ TEST_F(X509Reader, RefusalLeavesTheListAsItWas) {
   CertificateList list;
   ASSERT_EQ(Parse(list, good), 0);
   const std::string first = Describe(list[0]);
-  const uint8_t* firstBytes = list[0].raw.data;
+  const uint8_t* firstBytes = list[0].raw.data();
 
   EXPECT_EQ(Parse(list, Bytes(good.begin(), good.end() - 1)), 0x60);
   ASSERT_EQ(list.size(), 1u);
@@ -843,9 +851,9 @@ TEST_F(X509Reader, RefusalLeavesTheListAsItWas) {
 
   ASSERT_EQ(Parse(list, Serialize(other)), 0);
   ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0].raw.data, firstBytes) << "records keep their own copies as the list grows";
+  EXPECT_EQ(list[0].raw.data(), firstBytes) << "records keep their own copies as the list grows";
   EXPECT_EQ(Describe(list[0]), first);
-  EXPECT_EQ(ViewBytes(list[1].serial), Bytes{0x42});
+  EXPECT_EQ(ViewBytes(list[1].serial.bytes), Bytes{0x42});
 
   FreeCertificateList(list);
   EXPECT_TRUE(list.empty());

@@ -2,11 +2,12 @@
 
 #include <mbedtls/bignum.h>
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 #include <new>
 
-#include "der/der_cursor.h"
 #include "platform/trace.h"
+#include "x509/elements.h"
 
 namespace qalv {
 namespace {
@@ -32,45 +33,46 @@ constexpr uint8_t kSha256WithRsa = 11;
 // An extension starts with its OID element; these three are read, the rest
 // skipped.
 constexpr size_t kExtensionOidLength = 5;
-constexpr uint8_t kAuthorityKeyIdOid[] = {0x06, 0x03, 0x55, 0x1D, 0x23};
-constexpr uint8_t kSubjectKeyIdOid[] = {0x06, 0x03, 0x55, 0x1D, 0x0E};
-constexpr uint8_t kBasicConstraintsOid[] = {0x06, 0x03, 0x55, 0x1D, 0x13};
+constexpr uint8_t kAuthorityKeyIdOid[kExtensionOidLength] = {0x06, 0x03, 0x55, 0x1D, 0x23};
+constexpr uint8_t kSubjectKeyIdOid[kExtensionOidLength] = {0x06, 0x03, 0x55, 0x1D, 0x0E};
+constexpr uint8_t kBasicConstraintsOid[kExtensionOidLength] = {0x06, 0x03, 0x55, 0x1D, 0x13};
 
-// An element that may be left out: absent (tag 0) when the next tag differs.
-[[nodiscard]] int32_t ReadOptional(DerCursor& cur, uint8_t tag, DerBuffer& out) {
-  if (cur.AtEnd() || cur.Peek() != tag) return 0;
-  DerCursor content;
-  if (const int32_t ret = ReadContent(cur, content)) return ret;
-  out = View(tag, content);
+// An element that may be left out: absent (empty) when the next tag differs.
+[[nodiscard]] int32_t ReadOptional(Cursor& cur, uint8_t tag, Bytes& out) {
+  if (!cur.NextIs(tag)) return 0;
+  Cursor content;
+  if (const int32_t ret = cur.ReadElement(tag, content, kLengths)) return ret;
+  out = content.Rest();
   return 0;
 }
 
-[[nodiscard]] int32_t ReadBoolean(DerCursor& cur, int32_t& value) {
-  DerCursor content;
-  if (const int32_t ret = ReadElement(cur, kTagBoolean, content)) return ret;
-  if (content.Left() != 1) return kInvalidLength;
-  value = content.Peek() != 0 ? 1 : 0;
+[[nodiscard]] int32_t ReadBoolean(Cursor& cur, int32_t& value) {
+  Cursor content;
+  if (const int32_t ret = cur.ReadElement(kTagBoolean, content, kLengths)) return ret;
+  uint8_t byte = 0;
+  if (content.Left() != 1 || content.ReadByte(byte) != 0) return kInvalidLength;
+  value = byte != 0 ? 1 : 0;
   return 0;
 }
 
 // Unsigned big-endian, whatever the sign bit says. The big-number library
 // fails only when it cannot get memory.
-[[nodiscard]] int32_t ReadBigInteger(DerCursor& cur, mbedtls_mpi& number) {
-  DerCursor content;
-  if (const int32_t ret = ReadElement(cur, kTagInteger, content)) return ret;
-  if (mbedtls_mpi_read_binary(&number, content.Position(), content.Left()) != 0) return kNoMemory;
+[[nodiscard]] int32_t ReadBigInteger(Cursor& cur, mbedtls_mpi& number) {
+  Cursor content;
+  if (const int32_t ret = cur.ReadElement(kTagInteger, content, kLengths)) return ret;
+  if (mbedtls_mpi_read_binary(&number, content.Rest().data(), content.Left()) != 0) {
+    return kNoMemory;
+  }
   return 0;
 }
 
-bool IsPkcs1Oid(const DerBuffer& oid) {
-  return oid.length == static_cast<int32_t>(kPkcs1OidLength) &&
-         std::memcmp(oid.data, kPkcs1Prefix, sizeof kPkcs1Prefix) == 0;
+bool IsPkcs1Oid(Bytes oid) {
+  return oid.size() == kPkcs1OidLength &&
+         std::equal(std::begin(kPkcs1Prefix), std::end(kPkcs1Prefix), oid.begin());
 }
 
-bool IsSupportedSignatureOid(const DerBuffer& oid) {
-  if (!IsPkcs1Oid(oid)) return false;
-  const uint8_t last = oid.data[kPkcs1OidLength - 1];
-  return last >= kMd2WithRsa && last <= kSha256WithRsa;
+bool IsSupportedSignatureOid(Bytes oid) {
+  return IsPkcs1Oid(oid) && oid.back() >= kMd2WithRsa && oid.back() <= kSha256WithRsa;
 }
 
 int32_t DaysInMonth(int32_t year, int32_t month) {
@@ -86,64 +88,67 @@ bool IsValidTime(const der::Time& t) {
 }
 
 // UTCTime or GeneralizedTime in UTC, whole seconds, with or without the "Z".
-[[nodiscard]] int32_t ReadTime(DerCursor& cur, der::Time& time) {
-  if (cur.AtEnd()) return kClassDate | kOutOfData;
+[[nodiscard]] int32_t ReadTime(Cursor& cur, der::Time& time) {
+  uint8_t tag = 0;
+  if (const int32_t ret = cur.PeekByte(tag)) return kClassDate | ret;
   size_t yearDigits = 0;
-  if (cur.Peek() == kTagUtcTime) {
+  if (tag == kTagUtcTime) {
     yearDigits = 2;
-  } else if (cur.Peek() == kTagGeneralizedTime) {
+  } else if (tag == kTagGeneralizedTime) {
     yearDigits = 4;
   } else {
     return kClassDate | kUnexpectedTag;
   }
-  DerCursor content;
-  if (const int32_t ret = ReadContent(cur, content)) return kClassDate | ret;
-  const size_t length = content.Left();
-  const uint8_t* text = content.Position();
+  Cursor text;
+  if (const int32_t ret = cur.ReadElement(tag, text, kLengths)) return kClassDate | ret;
+  const size_t length = text.Left();
   const bool bare = length == yearDigits + 10;
-  const bool zulu = length == yearDigits + 11 && text[length - 1] == 'Z';
+  const bool zulu = length == yearDigits + 11 && text.Rest().back() == 'Z';
   if (!bare && !zulu) return kClassDate;
 
   int32_t year = 0;
   for (size_t i = 0; i < yearDigits; i += 2) {
-    const int32_t pair = TwoDigits(text + i);
+    const int32_t pair = ReadTwoDigits(text);
     if (pair < 0) return kClassDate;
     year = year * 100 + pair;
   }
   if (yearDigits == 2) year += year < 50 ? 2000 : 1900;
-  const uint8_t* rest = text + yearDigits;
+  // A braced list is evaluated in order, so the pairs are read as written.
   const der::Time read{year,
-                      TwoDigits(rest),
-                      TwoDigits(rest + 2),
-                      TwoDigits(rest + 4),
-                      TwoDigits(rest + 6),
-                      TwoDigits(rest + 8)};
+                       ReadTwoDigits(text),
+                       ReadTwoDigits(text),
+                       ReadTwoDigits(text),
+                       ReadTwoDigits(text),
+                       ReadTwoDigits(text)};
   if (!IsValidTime(read)) return kClassDate;
   time = read;
   return 0;
 }
 
-[[nodiscard]] int32_t ReadPublicKey(DerCursor& keyInfo, X509Certificate& cert) {
-  DerCursor algorithm;
+[[nodiscard]] int32_t ReadPublicKey(Cursor& keyInfo, X509Certificate& cert) {
+  Cursor algorithm;
   if (const int32_t ret = ReadAlgorithmOid(keyInfo, algorithm, cert.publicKeyAlgorithm)) return ret;
-  if (!IsPkcs1Oid(cert.publicKeyAlgorithm) ||
-      cert.publicKeyAlgorithm.data[kPkcs1OidLength - 1] != kRsaEncryption) {
+  if (!IsPkcs1Oid(cert.publicKeyAlgorithm) || cert.publicKeyAlgorithm.back() != kRsaEncryption) {
     return kUnknownPublicKeyAlgorithm;
   }
   if (const int32_t ret = ReadAlgorithmParameters(algorithm)) return ret;
 
-  DerCursor bits;
-  if (const int32_t ret = ReadElement(keyInfo, kTagBitString, bits)) return kClassPublicKey | ret;
-  if (bits.AtEnd()) return kClassPublicKey | kOutOfData;
-  if (bits.Peek() != 0) return kClassPublicKey;
-  bits.Skip(1);
-  DerCursor key;
-  if (const int32_t ret = ReadElement(bits, kTagSequence, key)) return kClassPublicKey | ret;
-  if (!bits.AtEnd()) return kClassPublicKey | kLengthMismatch;
+  Cursor bits;
+  if (const int32_t ret = keyInfo.ReadElement(kTagBitString, bits, kLengths)) {
+    return kClassPublicKey | ret;
+  }
+  uint8_t unusedBits = 0;
+  if (const int32_t ret = bits.ReadByte(unusedBits)) return kClassPublicKey | ret;
+  if (unusedBits != 0) return kClassPublicKey;
+  Cursor key;
+  if (const int32_t ret = bits.ReadElement(kTagSequence, key, kLengths)) {
+    return kClassPublicKey | ret;
+  }
+  if (!bits.Empty()) return kClassPublicKey | kLengthMismatch;
   mbedtls_rsa_context* rsa = cert.publicKey.get();
   if (const int32_t ret = ReadBigInteger(key, rsa->N)) return kClassPublicKey | ret;
   if (const int32_t ret = ReadBigInteger(key, rsa->E)) return kClassPublicKey | ret;
-  if (!key.AtEnd() || !keyInfo.AtEnd()) return kClassPublicKey | kLengthMismatch;
+  if (!key.Empty() || !keyInfo.Empty()) return kClassPublicKey | kLengthMismatch;
   return 0;
 }
 
@@ -154,68 +159,73 @@ bool PassesKeyCheck(const mbedtls_rsa_context& rsa) {
          modulusBits >= 128 && modulusBits <= 4096 && exponentBits >= 2 && exponentBits <= 64;
 }
 
-[[nodiscard]] int32_t ReadAuthorityKeyId(DerCursor& value, X509Certificate& cert) {
-  DerCursor fields;
-  if (const int32_t ret = ReadElement(value, kTagSequence, fields)) return kClassExtensions | ret;
-  while (!fields.AtEnd()) {
-    const uint8_t tag = fields.Peek();
+[[nodiscard]] int32_t ReadAuthorityKeyId(Cursor& value, X509Certificate& cert) {
+  Cursor fields;
+  if (const int32_t ret = value.ReadElement(kTagSequence, fields, kLengths)) {
+    return kClassExtensions | ret;
+  }
+  while (!fields.Empty()) {
+    uint8_t tag = 0;
+    if (const int32_t ret = fields.PeekByte(tag)) return kClassExtensions | ret;
     if (tag != kTagKeyIdentifier && tag != kTagAuthorityCertIssuer &&
         tag != kTagAuthorityCertSerial) {
       return kClassExtensions | kUnexpectedTag;
     }
-    DerCursor field;
-    if (const int32_t ret = ReadContent(fields, field)) return kClassExtensions | ret;
-    if (tag == kTagKeyIdentifier) cert.authorityKeyId = View(tag, field);
+    Cursor field;
+    if (const int32_t ret = fields.ReadElement(tag, field, kLengths)) return kClassExtensions | ret;
+    if (tag == kTagKeyIdentifier) cert.authorityKeyId = field.Rest();
   }
   return 0;
 }
 
-[[nodiscard]] int32_t ReadSubjectKeyId(DerCursor& value, X509Certificate& cert) {
-  DerCursor id;
-  if (const int32_t ret = ReadElement(value, kTagOctetString, id)) return kClassExtensions | ret;
-  cert.subjectKeyId = View(kTagOctetString, id);
+[[nodiscard]] int32_t ReadSubjectKeyId(Cursor& value, X509Certificate& cert) {
+  Cursor id;
+  if (const int32_t ret = value.ReadElement(kTagOctetString, id, kLengths)) {
+    return kClassExtensions | ret;
+  }
+  cert.subjectKeyId = id.Rest();
   return 0;
 }
 
 // A cA given as an INTEGER counts when it is non-zero.
-[[nodiscard]] int32_t ReadBasicConstraints(DerCursor& value, int32_t critical,
+[[nodiscard]] int32_t ReadBasicConstraints(Cursor& value, int32_t critical,
                                            X509Certificate& cert) {
-  DerCursor constraints;
-  if (const int32_t ret = ReadElement(value, kTagSequence, constraints)) {
+  Cursor constraints;
+  if (const int32_t ret = value.ReadElement(kTagSequence, constraints, kLengths)) {
     return kClassExtensions | ret;
   }
-  if (constraints.AtEnd()) return 0;
+  if (constraints.Empty()) return 0;
   int32_t ca = 0;
-  const int32_t ret = constraints.Peek() == kTagBoolean ? ReadBoolean(constraints, ca)
-                                                        : ReadSmallInteger(constraints, ca);
+  const int32_t ret = constraints.NextIs(kTagBoolean) ? ReadBoolean(constraints, ca)
+                                                      : ReadSmallInteger(constraints, ca);
   if (ret != 0) return kClassExtensions | ret;
   cert.isCa = ca != 0 && critical != 0 ? 1 : 0;
-  if (constraints.AtEnd()) return 0;
+  if (constraints.Empty()) return 0;
   int32_t pathLength = 0;
   if (const int32_t pathRet = ReadSmallInteger(constraints, pathLength)) {
     return kClassExtensions | pathRet;
   }
-  return constraints.AtEnd() ? 0 : (kClassExtensions | kLengthMismatch);
+  return constraints.Empty() ? 0 : (kClassExtensions | kLengthMismatch);
 }
 
 // `critical` carries over from one extension to the next on purpose: the CA
 // decision depends on the last critical flag written before BasicConstraints.
-[[nodiscard]] int32_t ReadExtension(DerCursor& extension, int32_t& critical,
+[[nodiscard]] int32_t ReadExtension(Cursor& extension, int32_t& critical,
                                     X509Certificate& cert) {
-  const bool authorityKeyId = extension.StartsWith(kAuthorityKeyIdOid, kExtensionOidLength);
-  const bool subjectKeyId = extension.StartsWith(kSubjectKeyIdOid, kExtensionOidLength);
-  const bool basicConstraints = extension.StartsWith(kBasicConstraintsOid, kExtensionOidLength);
+  const bool authorityKeyId = extension.StartsWith(kAuthorityKeyIdOid);
+  const bool subjectKeyId = extension.StartsWith(kSubjectKeyIdOid);
+  const bool basicConstraints = extension.StartsWith(kBasicConstraintsOid);
   if (!authorityKeyId && !subjectKeyId && !basicConstraints) return 0;
-  extension.Skip(kExtensionOidLength);
+  if (const int32_t ret = extension.Skip(kExtensionOidLength)) return kClassExtensions | ret;
 
-  if (!extension.AtEnd() && extension.Peek() == kTagBoolean) {
+  if (extension.NextIs(kTagBoolean)) {
     if (const int32_t ret = ReadBoolean(extension, critical)) return kClassExtensions | ret;
   }
-  DerCursor value;
-  if (const int32_t ret = ReadElement(extension, kTagOctetString, value)) {
+  Cursor value;
+  if (const int32_t ret = extension.ReadElement(kTagOctetString, value, kLengths)) {
     return kClassExtensions | ret;
   }
-  if (!extension.AtEnd()) return kClassExtensions | kLengthMismatch;
+  if (!extension.Empty()) return kClassExtensions | kLengthMismatch;
 
   int32_t ret = 0;
   if (authorityKeyId) {
@@ -226,22 +236,23 @@ bool PassesKeyCheck(const mbedtls_rsa_context& rsa) {
     ret = ReadBasicConstraints(value, critical, cert);
   }
   if (ret != 0) return ret;
-  return value.AtEnd() ? 0 : (kClassExtensions | kLengthMismatch);
+  return value.Empty() ? 0 : (kClassExtensions | kLengthMismatch);
 }
 
-[[nodiscard]] int32_t ReadExtensions(DerCursor& tbs, X509Certificate& cert) {
-  if (const int32_t ret = ReadOptional(tbs, kTagExtensions, cert.extensions)) return ret;
-  if (cert.extensions.tag == 0) return 0;
-  DerCursor outer(cert.extensions.data, cert.extensions.data + cert.extensions.length);
-  DerCursor extensions;
-  if (const int32_t ret = ReadElement(outer, kTagSequence, extensions)) {
+[[nodiscard]] int32_t ReadExtensions(Cursor& tbs, X509Certificate& cert) {
+  if (!tbs.NextIs(kTagExtensions)) return 0;
+  Cursor outer;
+  if (const int32_t ret = tbs.ReadElement(kTagExtensions, outer, kLengths)) return ret;
+  cert.extensions = outer.Rest();
+  Cursor extensions;
+  if (const int32_t ret = outer.ReadElement(kTagSequence, extensions, kLengths)) {
     return kClassExtensions | ret;
   }
-  if (!outer.AtEnd()) return kClassExtensions | kLengthMismatch;
+  if (!outer.Empty()) return kClassExtensions | kLengthMismatch;
   int32_t critical = 1;
-  while (!extensions.AtEnd()) {
-    DerCursor extension;
-    if (const int32_t ret = ReadElement(extensions, kTagSequence, extension)) {
+  while (!extensions.Empty()) {
+    Cursor extension;
+    if (const int32_t ret = extensions.ReadElement(kTagSequence, extension, kLengths)) {
       return kClassExtensions | ret;
     }
     if (const int32_t ret = ReadExtension(extension, critical, cert)) return ret;
@@ -253,28 +264,28 @@ void LogTime(const char* format, const der::Time& t) {
   trace::Debug(format, t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
-[[nodiscard]] int32_t ReadCertificate(X509Certificate& cert) {
-  const uint8_t* begin = cert.rawCopy.data();
-  const uint8_t* end = begin + cert.rawCopy.size();
-  DerCursor input(begin, end);
-  DerCursor certificate;
-  if (ReadElement(input, kTagSequence, certificate) != 0) return kClassFormat;
-  if (!input.AtEnd()) return kClassFormat | kLengthMismatch;
-  cert.raw = View(kTagSequence, begin, end);
+void DumpBytes(Bytes bytes) { trace::Dump(bytes.data(), bytes.size()); }
 
-  const uint8_t* tbsBegin = certificate.Position();
-  DerCursor tbs;
-  if (const int32_t ret = ReadElement(certificate, kTagSequence, tbs)) return kClassFormat | ret;
-  cert.tbs = View(kTagSequence, tbsBegin, tbs.End());
-  trace::Debug("TBS len=%d\n", static_cast<int>(cert.tbs.length));
+[[nodiscard]] int32_t ReadCertificate(X509Certificate& cert) {
+  Cursor input(cert.rawCopy.span());
+  Cursor certificate;
+  if (input.ReadElement(kTagSequence, certificate, kLengths) != 0) return kClassFormat;
+  if (!input.Empty()) return kClassFormat | kLengthMismatch;
+  cert.raw = cert.rawCopy.span();
+
+  Cursor tbs;
+  if (const int32_t ret = certificate.ReadElement(kTagSequence, tbs, kLengths, &cert.tbs)) {
+    return kClassFormat | ret;
+  }
+  trace::Debug("TBS len=%d\n", static_cast<int>(cert.tbs.size()));
 
   int32_t versionNumber = 0;
-  if (tbs.AtEnd()) return kOutOfData;
-  if (tbs.Peek() == kTagVersion) {
-    DerCursor version;
-    if (const int32_t ret = ReadContent(tbs, version)) return ret;
+  if (tbs.Empty()) return kOutOfData;
+  if (tbs.NextIs(kTagVersion)) {
+    Cursor version;
+    if (const int32_t ret = tbs.ReadElement(kTagVersion, version, kLengths)) return ret;
     if (const int32_t ret = ReadSmallInteger(version, versionNumber)) return kClassVersion | ret;
-    if (!version.AtEnd()) return kClassVersion | kLengthMismatch;
+    if (!version.Empty()) return kClassVersion | kLengthMismatch;
   }
 
   if (const int32_t ret = ReadSerial(tbs, cert.serial)) return ret;
@@ -284,34 +295,38 @@ void LogTime(const char* format, const der::Time& t) {
   cert.version = versionNumber + 1;
   if (!IsSupportedSignatureOid(cert.sigAlgorithm)) return kUnknownSignatureAlgorithm;
 
-  const uint8_t* issuerBegin = tbs.Position();
-  DerCursor issuer;
-  if (const int32_t ret = ReadElement(tbs, kTagSequence, issuer)) return kClassFormat | ret;
+  Cursor issuer;
+  if (const int32_t ret = tbs.ReadElement(kTagSequence, issuer, kLengths, &cert.issuerRaw)) {
+    return kClassFormat | ret;
+  }
   if (const int32_t ret = ReadName(issuer, cert.issuer)) return ret;
-  cert.issuerRaw = View(kTagSequence, issuerBegin, issuer.End());
-  trace::Debug("issure len=%d\n", static_cast<int>(cert.issuerRaw.length));
-  trace::Dump(cert.issuerRaw.data, static_cast<size_t>(cert.issuerRaw.length));
+  trace::Debug("issure len=%d\n", static_cast<int>(cert.issuerRaw.size()));
+  DumpBytes(cert.issuerRaw);
 
-  DerCursor validity;
-  if (const int32_t ret = ReadElement(tbs, kTagSequence, validity)) return kClassDate | ret;
+  Cursor validity;
+  if (const int32_t ret = tbs.ReadElement(kTagSequence, validity, kLengths)) {
+    return kClassDate | ret;
+  }
   if (const int32_t ret = ReadTime(validity, cert.validFrom)) return ret;
   if (const int32_t ret = ReadTime(validity, cert.validTo)) return ret;
-  if (!validity.AtEnd()) return kClassDate | kLengthMismatch;
+  if (!validity.Empty()) return kClassDate | kLengthMismatch;
   LogTime("notbefore=%d/%d/%d %d:%d:%d\n", cert.validFrom);
   LogTime("notafter   =%d/%d/%d %d:%d:%d\n", cert.validTo);
 
-  const uint8_t* subjectBegin = tbs.Position();
-  DerCursor subject;
-  if (const int32_t ret = ReadElement(tbs, kTagSequence, subject)) return kClassFormat | ret;
+  Cursor subject;
+  if (const int32_t ret = tbs.ReadElement(kTagSequence, subject, kLengths, &cert.subjectRaw)) {
+    return kClassFormat | ret;
+  }
   trace::Debug("name len=%d\n", static_cast<int>(subject.Left()));
-  trace::Dump(subject.Position(), subject.Left());
+  DumpBytes(subject.Rest());
   if (const int32_t ret = ReadName(subject, cert.subject)) return ret;
-  cert.subjectRaw = View(kTagSequence, subjectBegin, subject.End());
-  trace::Debug("subject len=%d\n", static_cast<int>(cert.subjectRaw.length));
-  trace::Dump(cert.subjectRaw.data, static_cast<size_t>(cert.subjectRaw.length));
+  trace::Debug("subject len=%d\n", static_cast<int>(cert.subjectRaw.size()));
+  DumpBytes(cert.subjectRaw);
 
-  DerCursor keyInfo;
-  if (const int32_t ret = ReadElement(tbs, kTagSequence, keyInfo)) return kClassFormat | ret;
+  Cursor keyInfo;
+  if (const int32_t ret = tbs.ReadElement(kTagSequence, keyInfo, kLengths)) {
+    return kClassFormat | ret;
+  }
   if (const int32_t ret = ReadPublicKey(keyInfo, cert)) return ret;
   mbedtls_rsa_context* rsa = cert.publicKey.get();
   if (!PassesKeyCheck(*rsa)) return kKeyCheckFailed;
@@ -329,22 +344,24 @@ void LogTime(const char* format, const der::Time& t) {
     // either counts as self-signed.
     cert.selfSigned = SameBytes(cert.authorityKeyId, cert.subjectKeyId) ? 1 : 0;
   }
-  if (!tbs.AtEnd()) return kClassFormat | kLengthMismatch;
+  if (!tbs.Empty()) return kClassFormat | kLengthMismatch;
 
+  // An outer identifier longer than the TBS one passes when it starts with it.
   if (const int32_t ret = ReadAlgorithm(certificate, cert.sigAlgorithm2)) return ret;
-  if (cert.sigAlgorithm2.length < static_cast<int32_t>(kPkcs1OidLength) ||
-      std::memcmp(cert.sigAlgorithm2.data, cert.sigAlgorithm.data, kPkcs1OidLength) != 0) {
+  if (!Cursor(cert.sigAlgorithm2).StartsWith(cert.sigAlgorithm)) {
     return kSignatureAlgorithmMismatch;
   }
 
-  DerCursor signature;
-  if (const int32_t ret = ReadElement(certificate, kTagBitString, signature)) {
+  Cursor signature;
+  if (const int32_t ret = certificate.ReadElement(kTagBitString, signature, kLengths)) {
     return kClassSignature | ret;
   }
-  if (signature.Left() < 2 || signature.Peek() != 0) return kClassSignature;
-  signature.Skip(1);
-  cert.signature = View(kTagBitString, signature);
-  if (!certificate.AtEnd()) return kClassFormat | kLengthMismatch;
+  uint8_t unusedBits = 0;
+  if (signature.Left() < 2 || signature.ReadByte(unusedBits) != 0 || unusedBits != 0) {
+    return kClassSignature;
+  }
+  cert.signature = signature.Rest();
+  if (!certificate.Empty()) return kClassFormat | kLengthMismatch;
   return 0;
 }
 
@@ -357,7 +374,7 @@ int32_t ParseCertificate(CertificateList& list, const uint8_t* data, size_t leng
   // reader's "no memory" code here, not an exception for the caller.
   try {
     X509Certificate cert;
-    if (const int32_t ret = CopyInput(data, length, cert.rawCopy)) return ret;
+    if (const int32_t ret = CopyInput(Bytes(data, length), cert.rawCopy)) return ret;
     if (const int32_t ret = ReadCertificate(cert)) return ret;
     list.push_back(std::move(cert));
     return 0;

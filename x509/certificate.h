@@ -17,17 +17,17 @@
 
 namespace qalv {
 
-// A view into the certificate's own copy of its DER bytes.
-struct DerBuffer {
-  int32_t tag = 0;
-  int32_t length = 0;
-  const uint8_t* data = nullptr;
+// A value whose tag tells its reader something: the string type of a name
+// entry, the form of a serial number.
+struct TaggedBytes {
+  uint8_t tag = 0;
+  der::Bytes bytes;
 };
 
-// One attribute of a distinguished name; `value.tag` is the string type.
+// One attribute of a distinguished name.
 struct NameEntry {
-  DerBuffer oid;
-  DerBuffer value;
+  der::Bytes oid;
+  TaggedBytes value;
 };
 
 // An RSA public key (N, E) in PKCS #1 v1.5 mode. Move-only; the big integers
@@ -51,29 +51,29 @@ class RsaPublicKey {
 };
 
 struct X509Certificate {
-  SecureBuffer rawCopy;        // owns the bytes every DerBuffer below points into
-  DerBuffer raw;               // the whole certificate
-  DerBuffer tbs;               // TBSCertificate, tag and length included
+  SecureBuffer rawCopy;        // owns the bytes every view below shows
+  der::Bytes raw;              // the whole certificate
+  der::Bytes tbs;              // TBSCertificate, tag and length included
   int32_t version = 0;         // 0 = empty record; else 1, 2 or 3
-  DerBuffer serial;
-  DerBuffer sigAlgorithm;      // OID inside the TBS part
-  DerBuffer issuerRaw;         // whole issuer Name element
-  DerBuffer subjectRaw;        // whole subject Name element
+  TaggedBytes serial;
+  der::Bytes sigAlgorithm;     // OID inside the TBS part
+  der::Bytes issuerRaw;        // whole issuer Name element
+  der::Bytes subjectRaw;       // whole subject Name element
   std::vector<NameEntry> issuer;
   std::vector<NameEntry> subject;
   der::Time validFrom;
   der::Time validTo;
-  DerBuffer publicKeyAlgorithm;
+  der::Bytes publicKeyAlgorithm;
   RsaPublicKey publicKey;
-  DerBuffer issuerUniqueId;
-  DerBuffer subjectUniqueId;
-  DerBuffer extensions;        // content of the [3] element
-  DerBuffer authorityKeyId;    // length 0 when absent
-  DerBuffer subjectKeyId;      // length 0 when absent
+  der::Bytes issuerUniqueId;
+  der::Bytes subjectUniqueId;
+  der::Bytes extensions;       // content of the [3] element
+  der::Bytes authorityKeyId;   // empty when absent
+  der::Bytes subjectKeyId;     // empty when absent
   int32_t isCa = 0;
   int32_t selfSigned = 0;
-  DerBuffer sigAlgorithm2;     // OID of the outer signatureAlgorithm
-  DerBuffer signature;         // without the unused-bits byte
+  der::Bytes sigAlgorithm2;    // OID of the outer signatureAlgorithm
+  der::Bytes signature;        // without the unused-bits byte
 };
 
 // The certificates read so far, in order. A refused certificate never enters

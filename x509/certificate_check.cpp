@@ -3,23 +3,18 @@
 #include <ctime>
 #include <vector>
 
-#include "der/der_cursor.h"
 #include "x509/signature.h"
 #include "x509/trust_anchors.h"
 
 namespace qalv {
 namespace {
 
-using namespace x509;
-using namespace der;
-
 // `issuer` named `lower`'s issuer and its key verifies `lower`'s signature.
 bool Issued(const X509Certificate& issuer, const X509Certificate& lower) {
-  if (issuer.version == 0 || !SameBytes(lower.issuerRaw, issuer.subjectRaw)) return false;
+  if (issuer.version == 0 || !der::SameBytes(lower.issuerRaw, issuer.subjectRaw)) return false;
   int32_t digestId = digest_id::kNone;
-  return VerifySignature(issuer.publicKey, digestId, lower.tbs.data,
-                         static_cast<size_t>(lower.tbs.length), lower.signature.data,
-                         static_cast<size_t>(lower.signature.length)) == 0;
+  return VerifySignature(issuer.publicKey, digestId, lower.tbs.data(), lower.tbs.size(),
+                         lower.signature.data(), lower.signature.size()) == 0;
 }
 
 // Climbs from `current` through `candidates` to a self-signed certificate,
@@ -79,11 +74,10 @@ int32_t CheckCertificate(std::span<const X509Certificate> own, const Certificate
   return flags;
 }
 
-bool ChainLeadsToAnchor(const CertificateList& chain, const uint8_t* keyId, size_t keyIdLength,
+bool ChainLeadsToAnchor(const CertificateList& chain, der::Bytes keyId,
                         const CertificateList& anchors) {
-  const DerBuffer wanted{0, static_cast<int32_t>(keyIdLength), keyId};
   for (const X509Certificate& cert : chain) {
-    if (keyIdLength == 0 || !SameBytes(cert.subjectKeyId, wanted)) continue;
+    if (keyId.empty() || !der::SameBytes(cert.subjectKeyId, keyId)) continue;
     const X509Certificate* current = &cert;
     Climb(current, chain, /*requireCa=*/false);
     if (MatchesTrusted(*current, anchors)) return true;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "der/cursor.h"
 #include "x509/certificate.h"
 
 namespace qalv {
@@ -37,7 +38,7 @@ CivilDate TodayUtc();
 // True when a certificate of `chain` has `keyId` as its subject key
 // identifier and its walk through the chain's certificates ends at an anchor:
 // the test a chain must pass to be stored or used.
-[[nodiscard]] bool ChainLeadsToAnchor(const CertificateList& chain, const uint8_t* keyId,
-                                      size_t keyIdLength, const CertificateList& anchors);
+[[nodiscard]] bool ChainLeadsToAnchor(const CertificateList& chain, der::Bytes keyId,
+                                      const CertificateList& anchors);
 
 }  // namespace qalv

@@ -8,7 +8,6 @@
 
 #include <mbedtls/bignum.h>
 
-#include "der/der_cursor.h"
 #include "platform/file_io.h"
 #include "platform/trace.h"
 

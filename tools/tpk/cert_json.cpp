@@ -104,15 +104,19 @@ std::string Utf32BeText(const uint8_t* p, size_t length) {
   return out;
 }
 
+std::string Hex(der::Bytes bytes) { return HexText(bytes.data(), bytes.size()); }
+
+std::string Oid(der::Bytes oid) { return OidText(oid.data(), oid.size()); }
+
 // Single-byte strings are taken as UTF-8 when they are; otherwise (a T61String
 // in Latin-1, say) byte by byte as Latin-1, so the answer stays valid UTF-8.
-std::string NameValueText(const DerBuffer& value) {
-  const auto length = static_cast<size_t>(value.length);
-  if (value.tag == kTagBmpString) return Utf16BeText(value.data, length);
-  if (value.tag == kTagUniversalString) return Utf32BeText(value.data, length);
-  if (IsUtf8(value.data, length)) return std::string(value.data, value.data + length);
+std::string NameValueText(const TaggedBytes& value) {
+  const der::Bytes text = value.bytes;
+  if (value.tag == kTagBmpString) return Utf16BeText(text.data(), text.size());
+  if (value.tag == kTagUniversalString) return Utf32BeText(text.data(), text.size());
+  if (IsUtf8(text.data(), text.size())) return std::string(text.begin(), text.end());
   std::string out;
-  for (size_t i = 0; i < length; ++i) AppendUtf8(out, value.data[i]);
+  for (const uint8_t byte : text) AppendUtf8(out, byte);
   return out;
 }
 
@@ -120,20 +124,13 @@ Json::Value NameToJson(const std::vector<NameEntry>& name) {
   Json::Value entries(Json::arrayValue);
   for (const NameEntry& entry : name) {
     Json::Value pair(Json::arrayValue);
-    pair.append(OidText(entry.oid.data, static_cast<size_t>(entry.oid.length)));
+    pair.append(Oid(entry.oid));
     pair.append(NameValueText(entry.value));
     entries.append(pair);
   }
   return entries;
 }
 
-std::string Hex(const DerBuffer& buffer) {
-  return HexText(buffer.data, static_cast<size_t>(buffer.length));
-}
-
-std::string Oid(const DerBuffer& buffer) {
-  return OidText(buffer.data, static_cast<size_t>(buffer.length));
-}
 
 std::string TimeText(const der::Time& t) {
   return UtcText(t.year, t.month, t.day, t.hour, t.minute, t.second);
@@ -198,7 +195,7 @@ Json::Value CertificateToJson(const X509Certificate& cert) {
   const mbedtls_rsa_context* rsa = cert.publicKey.get();
   Json::Value out(Json::objectValue);
   out["version"] = cert.version;
-  out["serial"] = Hex(cert.serial);
+  out["serial"] = Hex(cert.serial.bytes);
   out["sigAlgorithm"] = Oid(cert.sigAlgorithm);
   out["issuer"] = NameToJson(cert.issuer);
   out["subject"] = NameToJson(cert.subject);
@@ -214,8 +211,8 @@ Json::Value CertificateToJson(const X509Certificate& cert) {
   out["sigAlgorithm2"] = Oid(cert.sigAlgorithm2);
   out["issuerUniqueId"] = Hex(cert.issuerUniqueId);
   out["subjectUniqueId"] = Hex(cert.subjectUniqueId);
-  out["tbsLength"] = cert.tbs.length;
-  out["signatureLength"] = cert.signature.length;
+  out["tbsLength"] = static_cast<Json::UInt64>(cert.tbs.size());
+  out["signatureLength"] = static_cast<Json::UInt64>(cert.signature.size());
   return out;
 }
 
