@@ -225,6 +225,12 @@ INSTANTIATE_TEST_SUITE_P(
         Payload("Md4Refused", Concat(kMd4Info, Bytes(16, 0x11)), kData, kRefusedDigest, kMd4),
         Payload("OtherMdNumberRefused", Concat(With(kMd5Info, 13, 6), Digest(MBEDTLS_MD_MD5, kData)),
                 kData, kRefusedDigest, kNone),
+        // The lengths are read before the digest is known: a SHA-224-sized
+        // payload claiming a SHA-512 digest names a refused digest.
+        Payload("Sha512ClaimInSha224SizedPayload",
+                Concat(With(With(kSha224Info, 1, 0x51), 18, 0x40),
+                       Digest(MBEDTLS_MD_SHA224, kData)),
+                kData, kRefusedDigest, kSha512),
 
         Payload("Sha256Mismatch", Sha256Payload(kOtherData), kData, kDigestMismatch, kSha256),
         Payload("Sha224Mismatch", Concat(kSha224Info, Digest(MBEDTLS_MD_SHA224, kOtherData)), kData,
@@ -252,6 +258,9 @@ INSTANTIATE_TEST_SUITE_P(
 
         // Fixed bytes of the DigestInfo.
         Payload("Md5PrefixByteDiffers", Concat(With(kMd5Info, 4, 0x07), Digest(MBEDTLS_MD_MD5, kData)),
+                kData, kUnrecognisedDigestInfo, kUnset),
+        Payload("Md5LengthsClaimALongerDigest",
+                Concat(With(With(kMd5Info, 1, 0x24), 17, 0x14), Digest(MBEDTLS_MD_MD5, kData)),
                 kData, kUnrecognisedDigestInfo, kUnset),
         Payload("Sha1PrefixByteDiffers",
                 Concat(With(kSha1Info, 10, 0x1B), Digest(MBEDTLS_MD_SHA1, kData)), kData,
