@@ -161,7 +161,7 @@ int32_t ReadPackage(TpkPackage& package, const uint8_t* bytes, size_t length) {
   }
   for (const X509Certificate& cert : package.s3Certificate) {
     trace::Log("s3 certificate serial");
-    trace::Dump(cert.serial.data, static_cast<size_t>(cert.serial.length));
+    trace::Dump(cert.serial.bytes.data(), cert.serial.bytes.size());
   }
 
   if (const int32_t code = tlv::ReadBitString(cur, package.cipher)) return code;

@@ -80,7 +80,7 @@ TEST_F(PackageTest, ValidPackageFillsEveryField) {
                       {package_.s3Certificate, spec.s3.signer.certificate}};
   for (const auto& [list, der] : certificates) {
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(Bytes(list[0].raw.data, list[0].raw.data + list[0].raw.length), der);
+    EXPECT_EQ(Bytes(list[0].raw.begin(), list[0].raw.end()), der);
   }
 
   const VersionInfo& info = package_.versionInfo;
@@ -276,7 +276,7 @@ TEST_F(PackageTest, CertificatesAsBase64TextAreRead) {
   ASSERT_EQ(Read(writer::BuildPackage(spec)), 0);
   ASSERT_EQ(package_.s3Certificate.size(), 1u);
   const X509Certificate& s3 = package_.s3Certificate[0];
-  EXPECT_EQ(Bytes(s3.raw.data, s3.raw.data + s3.raw.length), spec.s3.signer.certificate);
+  EXPECT_EQ(Bytes(s3.raw.begin(), s3.raw.end()), spec.s3.signer.certificate);
 }
 
 TEST_F(PackageTest, TraceNamesWhatWasRead) {
