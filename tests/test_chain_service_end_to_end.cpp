@@ -76,8 +76,7 @@ TEST(ChainServiceEndToEnd, SignersCheckThroughTheServedChain) {
   for (const CertificateList* list : {&package.s3Certificate, &package.ipkData.s2Certificate,
                                       &package.ipkData.s1Certificate}) {
     const X509Certificate& cert = list->front();
-    EXPECT_EQ(CheckAgainstCaChain(state, *list, cert.authorityKeyId.data,
-                                  static_cast<size_t>(cert.authorityKeyId.length)),
+    EXPECT_EQ(CheckAgainstCaChain(state, *list, cert.authorityKeyId),
               0);
   }
   EXPECT_TRUE(window.messages.empty());
@@ -94,8 +93,7 @@ TEST(ChainServiceEndToEnd, SignersCheckThroughTheServedChain) {
   EXPECT_EQ(std::filesystem::file_size(stored[0]), base64Length + 48);
 
   const X509Certificate& s1 = package.ipkData.s1Certificate.front();
-  EXPECT_EQ(CheckAgainstCaChain(state, package.ipkData.s1Certificate, s1.authorityKeyId.data,
-                                static_cast<size_t>(s1.authorityKeyId.length)),
+  EXPECT_EQ(CheckAgainstCaChain(state, package.ipkData.s1Certificate, s1.authorityKeyId),
             0);
   EXPECT_EQ(CountRequests(serverLog), 1) << "a stored chain is not fetched again";
 }

@@ -462,9 +462,9 @@ TEST_F(WriterTest, ReaderGetsBackEveryFieldOfTheSpec) {
   ASSERT_FALSE(package.ipkData.s1Certificate.empty());
   ASSERT_FALSE(package.ipkData.s2Certificate.empty());
   const X509Certificate& s1 = package.ipkData.s1Certificate.front();
-  EXPECT_EQ(Bytes(s1.raw.data, s1.raw.data + s1.raw.length), test::SharedPki().insurer.certificate);
+  EXPECT_EQ(Bytes(s1.raw.begin(), s1.raw.end()), test::SharedPki().insurer.certificate);
   const X509Certificate& s3 = package.s3Certificate.front();
-  EXPECT_EQ(Bytes(s3.raw.data, s3.raw.data + s3.raw.length), test::SharedPki().authority.certificate);
+  EXPECT_EQ(Bytes(s3.raw.begin(), s3.raw.end()), test::SharedPki().authority.certificate);
 }
 
 // Malformed variants made with the tree API, read by the package reader.
