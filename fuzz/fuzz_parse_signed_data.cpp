@@ -9,7 +9,8 @@
 #include <string_view>
 
 #include "fuzz/quiet_trace.h"
-#include "opening/ca_chain_store.h"
+#include "x509/certificate_check.h"
+#include "x509/signed_data.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qalv::fuzz::QuietTrace();
