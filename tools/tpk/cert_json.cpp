@@ -36,9 +36,9 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 
 bool IsScalar(uint32_t cp) { return cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF); }
 
-// Length of the well-formed UTF-8 sequence at `p`, or 0.
-size_t Utf8SequenceLength(const uint8_t* p, size_t left) {
-  const uint8_t lead = p[0];
+// Length of the well-formed UTF-8 sequence `text` starts with, or 0.
+size_t Utf8SequenceLength(der::Bytes text) {
+  const uint8_t lead = text[0];
   if (lead < 0x80) return 1;
   size_t length = 0;
   uint32_t cp = 0;
@@ -54,25 +54,26 @@ size_t Utf8SequenceLength(const uint8_t* p, size_t left) {
   } else {
     return 0;
   }
-  if (left < length) return 0;
+  if (text.size() < length) return 0;
   for (size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (p[i] & 0x3F);
+    if ((text[i] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (text[i] & 0x3F);
   }
   static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
   return cp >= kSmallest[length] && IsScalar(cp) ? length : 0;
 }
 
-bool IsUtf8(const uint8_t* p, size_t length) {
-  for (size_t i = 0; i < length;) {
-    const size_t step = Utf8SequenceLength(p + i, length - i);
+bool IsUtf8(der::Bytes text) {
+  while (!text.empty()) {
+    const size_t step = Utf8SequenceLength(text);
     if (step == 0) return false;
-    i += step;
+    text = text.subspan(step);
   }
   return true;
 }
 
-std::string Utf16BeText(const uint8_t* p, size_t length) {
+std::string Utf16BeText(der::Bytes p) {
+  const size_t length = p.size();
   std::string out;
   size_t i = 0;
   for (; i + 2 <= length; i += 2) {
@@ -91,7 +92,8 @@ std::string Utf16BeText(const uint8_t* p, size_t length) {
   return out;
 }
 
-std::string Utf32BeText(const uint8_t* p, size_t length) {
+std::string Utf32BeText(der::Bytes p) {
+  const size_t length = p.size();
   std::string out;
   size_t i = 0;
   for (; i + 4 <= length; i += 4) {
@@ -112,9 +114,9 @@ std::string Oid(der::Bytes oid) { return OidText(oid.data(), oid.size()); }
 // in Latin-1, say) byte by byte as Latin-1, so the answer stays valid UTF-8.
 std::string NameValueText(const TaggedBytes& value) {
   const der::Bytes text = value.bytes;
-  if (value.tag == kTagBmpString) return Utf16BeText(text.data(), text.size());
-  if (value.tag == kTagUniversalString) return Utf32BeText(text.data(), text.size());
-  if (IsUtf8(text.data(), text.size())) return std::string(text.begin(), text.end());
+  if (value.tag == kTagBmpString) return Utf16BeText(text);
+  if (value.tag == kTagUniversalString) return Utf32BeText(text);
+  if (IsUtf8(text)) return std::string(text.begin(), text.end());
   std::string out;
   for (const uint8_t byte : text) AppendUtf8(out, byte);
   return out;
