@@ -51,15 +51,6 @@ class OnlineInWindowTest : public testing::Test {
     ASSERT_EQ(driver_->window->Policy().decryptState, 0) << driver_->window->Policy().statusText;
   }
 
-  // Presses "QALV線上驗證" and waits until the page has taken the answer.
-  void PressOnlineVerify() {
-    const int calls = driver_->finishedCalls;
-    ASSERT_TRUE(driver_->CallPage(QStringLiteral("onlineVerify()")));
-    ASSERT_TRUE(test::WaitFor([&] {
-      return driver_->finishedCalls > calls && driver_->Style("mask", "display") == u"none";
-    }));
-  }
-
   test::TempDir home_;
   test::TempDir files_;
   const std::filesystem::path package_ = files_ / "issued.tpk";
@@ -70,7 +61,7 @@ class OnlineInWindowTest : public testing::Test {
 
 TEST_F(OnlineInWindowTest, ConfirmedThenUnreachable) {
   test::ReaderDriver& page = *driver_;
-  PressOnlineVerify();
+  ASSERT_TRUE(page.PressOnlineVerify());
   const QString signTime = QString::fromStdString(page.window->Policy().ipkSignTime);
   EXPECT_EQ(page.Style("onlineVerify", "display"), "");
   EXPECT_EQ(page.Html("onlineSummary"), QStringLiteral("此份保單由QALV線上驗證無誤"));
@@ -82,7 +73,7 @@ TEST_F(OnlineInWindowTest, ConfirmedThenUnreachable) {
   EXPECT_EQ(page.Html("fileName"), QStringLiteral("保單B.pdf"));
 
   services_.reset();
-  PressOnlineVerify();
+  ASSERT_TRUE(page.PressOnlineVerify());
   EXPECT_EQ(page.Html("onlineSummary"), QStringLiteral("此份保單由QALV線上驗證有問題"));
   EXPECT_EQ(page.Html("os1Detail"), QStringLiteral("連線失敗,無法驗證"));
   EXPECT_EQ(page.Style("os1Detail", "color"), "red");

@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QTest>
 #include <atomic>
-#include <mutex>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -84,11 +83,7 @@ class PageDefencesTest : public testing::Test {
     ASSERT_TRUE(driver_->CallPage(QStringLiteral("openTpk()")));
     ASSERT_EQ(driver_->window->Policy().decryptState, 0);
     ASSERT_NE(driver_->window->Policy().s3SignResult, 0);
-    const int calls = driver_->finishedCalls;
-    ASSERT_TRUE(driver_->CallPage(QStringLiteral("onlineVerify()")));
-    ASSERT_TRUE(test::WaitFor([&] {
-      return driver_->finishedCalls > calls && driver_->Style("mask", "display") == u"none";
-    }));
+    ASSERT_TRUE(driver_->PressOnlineVerify());
     ASSERT_EQ(driver_->Style("onlineStatus", "display"), "");
     // Time for pictures, style sheets and refreshes to be asked for.
     QTest::qWait(300);
@@ -206,24 +201,16 @@ TEST_F(PageDefencesTest, PageScriptReachesNoFileAndNoServer) {
                             .arg(test::JsString(QString::fromStdString(Beacon("fetch"))),
                                  test::JsString(QString::fromStdString(Beacon("frame"))),
                                  test::JsString(QString::fromStdString(Beacon("image"))));
-  std::mutex logMutex;
-  std::string log;
-  trace::SetLogSink([&](std::string_view line) {
-    std::lock_guard<std::mutex> lock(logMutex);
-    log += line;
-  });
-  const struct SinkReset {
-    ~SinkReset() { trace::SetLogSink({}); }
-  } sinkReset;
+  test::CapturedLog log;
   ASSERT_TRUE(driver_->CallPage(probe));
   EXPECT_EQ(driver_->Text("window.__probe"), "refused,refused,refused,refused");
   {
     // Each refusal is in the trace (a frame's by its origin).
-    std::lock_guard<std::mutex> lock(logMutex);
+    const std::string text = log.Text();
     for (const std::string& refused :
          {"page: Refused to connect to '" + Beacon("fetch"), "page: Refused to load the image '" + Beacon("image"),
           "page: Refused to frame '" + listener_.Url("/"), std::string("page: Refused to connect to 'file:")}) {
-      EXPECT_NE(log.find(refused), std::string::npos) << refused << "\n" << log;
+      EXPECT_NE(text.find(refused), std::string::npos) << refused << "\n" << text;
     }
   }
   QTest::qWait(300);

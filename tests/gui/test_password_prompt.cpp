@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/trace.h"
 #include "tests/support/local_server.h"
+#include "tests/support/test_support.h"
 #include "ui/password_prompt.h"
 #include "ui/web_browser2.h"
 #include "ui/wiped_text.h"
@@ -261,16 +261,7 @@ TEST_F(PasswordPromptTest, HintPaneFollowsNoWayOutOfTheDocument) {
        "style='width:280px;height:180px'></form>",
        true, false},
   };
-  std::mutex logMutex;
-  std::string log;
-  trace::SetLogSink([&](std::string_view line) {
-    std::lock_guard<std::mutex> lock(logMutex);
-    log += line;
-  });
-  // The sink must not outlive what it writes to, however the test ends.
-  const struct SinkReset {
-    ~SinkReset() { trace::SetLogSink({}); }
-  } sinkReset;
+  test::CapturedLog log;
   HintService service({});
   // A plain view without scripts, beside the pane, shows each way does lead out.
   QWebEngineView plain;
@@ -301,17 +292,14 @@ TEST_F(PasswordPromptTest, HintPaneFollowsNoWayOutOfTheDocument) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return service.TrapHits() > before; }, kWaitMs));
     const int plainHits = service.TrapHits();
 
-    {
-      std::lock_guard<std::mutex> lock(logMutex);
-      log.clear();
-    }
+    log.Clear();
     pane.WriteHtml(html);
     ASSERT_TRUE(shown(pane));
     QTest::qWait(1000);
     EXPECT_EQ(service.TrapHits(), plainHits);
     if (escape.load) {
-      std::lock_guard<std::mutex> lock(logMutex);
-      EXPECT_NE(log.find("page: blocked request to " + service.Trap().toStdString()), std::string::npos) << log;
+      EXPECT_NE(log.Text().find("page: blocked request to " + service.Trap().toStdString()), std::string::npos)
+          << log.Text();
     }
     EXPECT_EQ(pane.url().scheme(), QStringLiteral("data"));
     EXPECT_TRUE(DocumentOf(pane).contains(marker));

@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <json/value.h>
 
 #include "platform/secure_buffer.h"
+#include "platform/trace.h"
 
 namespace qalv::test {
 
@@ -28,6 +30,34 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Collects the trace's log lines while it lives (from any thread), and
+// silences the log again when it goes.
+class CapturedLog {
+ public:
+  CapturedLog() {
+    trace::SetLogSink([this](std::string_view line) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      text_ += line;
+    });
+  }
+  ~CapturedLog() { trace::SetLogSink({}); }
+  CapturedLog(const CapturedLog&) = delete;
+  CapturedLog& operator=(const CapturedLog&) = delete;
+
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string text_;
 };
 
 Bytes ReadFile(const std::filesystem::path& path);

@@ -137,6 +137,14 @@ class ReaderDriver {
     return WaitFor([this] { return Eval(QStringLiteral("window.__settled")).toBool(); }, timeoutMs);
   }
 
+  // Presses "QALV線上驗證" and waits until the page has taken the answer.
+  bool PressOnlineVerify() {
+    const int calls = finishedCalls;
+    return CallPage(QStringLiteral("onlineVerify()")) && WaitFor([&] {
+             return finishedCalls > calls && Style(QStringLiteral("mask"), QStringLiteral("display")) == u"none";
+           });
+  }
+
   QString Text(const QString& script) { return Eval(script).toString(); }
   QString Html(const QString& id) {
     return Text(QStringLiteral("document.getElementById('%1').innerHTML").arg(id));
