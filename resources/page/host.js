@@ -60,6 +60,8 @@
       element.textContent = '';
       texts.forEach(function (text) {
         var item = document.createElement('div');
+        item.setAttribute('role', 'menuitem');
+        item.tabIndex = 0;
         item.textContent = String(text);
         element.appendChild(item);
       });

@@ -1,5 +1,6 @@
 // The reader page's own behaviour: buttons, the busy mask, folding, the
-// recent-documents menu, seal sizing and the online verification answer.
+// recent-documents menu, keyboard use, seal sizing and the online
+// verification answer.
 // Classic script: its listeners, attached once the document is parsed, call
 // these functions by name.
 
@@ -9,6 +10,12 @@ var overMenu = false;
 // the mouse but not from the keyboard, and the reader takes one call at a time.
 var working = false;
 
+// A call that lasts longer than this shows a moving sign on the mask.
+var SLOW_CALL_MS = 300;
+var slowTimer = null;
+
+var SEAL_VERDICTS = { pass: '驗證正確', fail: '驗證有問題' };
+
 var HELP_URL = 'https://www.qalv.com.tw/quv/help.htm';
 var POSTFIX_TEXT = '以上保單查詢結果由保險公司所提供,如您對資訊內容有疑慮,請洽詢您所屬保險公司';
 
@@ -16,20 +23,17 @@ function byId(id) {
   return document.getElementById(id);
 }
 
-function windowHeight() {
-  return window.innerHeight !== undefined ? window.innerHeight : document.documentElement.clientHeight;
-}
-
-function setScrollHeight() {
-  byId('verifyScroll').style.height = Math.max(0, windowHeight() - 74) + 'px';
-}
-
-function setPreviewHeight() {
-  byId('preview').style.height = Math.max(0, windowHeight() - 180) + 'px';
-}
-
 function showMask(shown) {
-  byId('mask').style.display = shown ? '' : 'none';
+  var mask = byId('mask');
+  mask.style.display = shown ? '' : 'none';
+  byId('content').setAttribute('aria-busy', String(shown));
+  if (shown && slowTimer === null) {
+    slowTimer = setTimeout(function () { mask.classList.add('slow'); }, SLOW_CALL_MS);
+  } else if (!shown) {
+    clearTimeout(slowTimer);
+    slowTimer = null;
+    mask.classList.remove('slow');
+  }
 }
 
 // Runs one call to the reader under the busy mask; a call made while another
@@ -53,6 +57,45 @@ function menuItemOf(node) {
   return node && node.nodeType === Node.ELEMENT_NODE ? node : null;
 }
 
+function isActivationKey(event) {
+  return event.key === 'Enter' || event.key === ' ';
+}
+
+// Calls `act` on Enter and Space, as a button does; the key does nothing else
+// (Space would scroll).
+function onActivationKey(element, act) {
+  element.addEventListener('keydown', function (event) {
+    if (!isActivationKey(event)) return;
+    event.preventDefault();
+    act();
+  });
+}
+
+// What assistive technology is told about state the reader or the page may
+// change: a group's folding, a seal's verdict, the recent menu's visibility.
+function describeState() {
+  ['node1', 'node2', 'node3'].forEach(function (node) {
+    byId(node + '_image').parentNode.setAttribute('aria-expanded',
+      String(byId(node + '_region').style.display !== 'none'));
+  });
+  ['ipksealMark', 'tpksealMark'].forEach(function (id) {
+    var mark = byId(id);
+    var label = SEAL_VERDICTS[mark.getAttribute('data-verdict')];
+    if (label) {
+      mark.setAttribute('role', 'img');
+      mark.setAttribute('aria-label', label);
+    } else {
+      mark.removeAttribute('role');
+      mark.removeAttribute('aria-label');
+    }
+  });
+  byId('recently').setAttribute('aria-expanded', String(byId('menuPad').style.display !== 'none'));
+}
+
+function menuItems() {
+  return Array.prototype.slice.call(byId('menuPad').children);
+}
+
 // The page's handlers are attached here, not written into its markup: the
 // page's content security policy runs no inline script.
 function listen() {
@@ -70,8 +113,18 @@ function listen() {
     button.addEventListener('mouseout', function () { buttonOut(button); });
   });
   ['node1', 'node2', 'node3'].forEach(function (node) {
-    byId(node + '_image').parentNode.addEventListener('click', function () { Toggle(node); });
+    var title = byId(node + '_image').parentNode;
+    title.addEventListener('click', function () { Toggle(node); });
+    onActivationKey(title, function () { Toggle(node); });
   });
+  onActivationKey(byId('snapshot'), showPDF);
+  // The reader folds groups and sets verdicts through its own writes, so the
+  // described state follows the elements, not the page's handlers.
+  var observer = new MutationObserver(describeState);
+  ['node1_region', 'node2_region', 'node3_region', 'ipksealMark', 'tpksealMark', 'menuPad'].forEach(function (id) {
+    observer.observe(byId(id), { attributes: true, attributeFilter: ['style', 'data-verdict'] });
+  });
+  describeState();
 
   var menuPad = byId('menuPad');
   menuPad.addEventListener('mouseenter', function () { overMenu = true; });
@@ -88,19 +141,46 @@ function listen() {
     var item = menuItemOf(event.target);
     if (item) itemOut(item);
   });
+  menuPad.addEventListener('keydown', menuKey);
+  menuPad.addEventListener('focusout', function (event) {
+    var next = event.relatedTarget;
+    if (next && !menuPad.contains(next) && next.id !== 'recently') hideMenu();
+  });
+  // The mouse opens the menu on the press (mouseSelect); Enter and Space on
+  // the button arrive as a click without a press.
+  byId('recently').addEventListener('click', function (event) {
+    if (event.detail !== 0) return;
+    if (menuPad.style.display === 'none') {
+      menuPad.style.display = '';
+      if (menuPad.firstElementChild) menuPad.firstElementChild.focus();
+    } else {
+      hideMenu();
+    }
+  });
+  document.addEventListener('keydown', function (event) {
+    if (event.key === 'Escape' && menuPad.style.display !== 'none') hideMenu();
+  });
   document.addEventListener('mousedown', mouseSelect);
+}
+
+function menuKey(event) {
+  var item = menuItemOf(event.target);
+  if (!item) return;
+  var items = menuItems();
+  var moves = { ArrowDown: 1, ArrowUp: -1 };
+  if (isActivationKey(event)) {
+    event.preventDefault();
+    openRecently(item);
+  } else if (moves[event.key]) {
+    event.preventDefault();
+    items[(items.indexOf(item) + moves[event.key] + items.length) % items.length].focus();
+  }
 }
 
 document.addEventListener('DOMContentLoaded', listen);
 window.addEventListener('load', function () { init(); });
 
 function init() {
-  setScrollHeight();
-  setPreviewHeight();
-  window.addEventListener('resize', function () {
-    setScrollHeight();
-    setPreviewHeight();
-  });
   // Seal pictures may finish loading after the call that set them returned.
   byId('ipkseal').addEventListener('load', zoomSeal);
   byId('tpkseal').addEventListener('load', zoomSeal);
@@ -124,14 +204,17 @@ function openTpk() {
 }
 
 function hideMenu() {
-  byId('menuPad').style.display = 'none';
+  var menuPad = byId('menuPad');
+  // Focus inside the menu would be lost with it: it goes back to the button.
+  if (menuPad.contains(document.activeElement)) byId('recently').focus();
+  menuPad.style.display = 'none';
   // The pointer leaves a hidden menu without a leave event.
   overMenu = false;
 }
 
 // The reader holds the list: the page names the item by its position.
 function openRecently(item) {
-  var index = Array.prototype.indexOf.call(byId('menuPad').children, item);
+  var index = menuItems().indexOf(item);
   hideMenu();
   if (index < 0) return;
   return busy(async function () {
@@ -202,7 +285,7 @@ function mouseSelect(event) {
 
 function buttonOver(button) {
   button.style.borderColor = '#999999';
-  button.style.backgroundColor = '#808080';
+  button.style.backgroundColor = '#666666';
 }
 
 function buttonOut(button) {

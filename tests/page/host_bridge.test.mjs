@@ -17,7 +17,7 @@ test('element writes report a missing element and refuse what the reader never w
     ['setAttribute', ['ButtonOpen', 'onclick', 'window.__pwned = 2'], false],
     ['setAttribute', ['snapshot', 'style', 'position:fixed'], false, '#snapshot', 'style', null],
     ['setStyle', ['status', 'color', 'Maroon'], true, '#status', 'style', 'color: maroon;'],
-    ['setStyle', ['preview', 'display', ''], true, '#preview', 'style', 'height: 620px;'],
+    ['setStyle', ['preview', 'display', ''], true, '#preview', 'style', ''],
     ['setStyle', ['nothing', 'display', 'none'], false],
     ['setStyle', ['memo', 'backgroundImage', 'url(http://127.0.0.1:9/x)'], false, '#memo', 'style', null],
     ['setInnerHtml', ['status', '本保單已通過<b>測試人壽</b>'], true, '#status', 'innerHTML', '本保單已通過<b>測試人壽</b>'],
@@ -25,7 +25,8 @@ test('element writes report a missing element and refuse what the reader never w
     ['setText', ['onlineSummary', '<b>本保單</b> & 已通過'], true, '#onlineSummary', 'innerHTML', '&lt;b&gt;本保單&lt;/b&gt; &amp; 已通過'],
     ['setText', ['nothing', 'x'], false],
     ['setMenuItems', ['menuPad', ['/a & <b>.tpk', '"q" \'a\' \u{1D49C}.tpk']], true, '#menuPad', 'innerHTML',
-      '<div>/a &amp; &lt;b&gt;.tpk</div><div>"q" \'a\' \u{1D49C}.tpk</div>'],
+      '<div role="menuitem" tabindex="0">/a &amp; &lt;b&gt;.tpk</div>' +
+      '<div role="menuitem" tabindex="0">"q" \'a\' \u{1D49C}.tpk</div>'],
     ['setMenuItems', ['menuPad', '<div>not a list</div>'], false],
     ['setMenuItems', ['nothing', []], false],
   ];

@@ -8,7 +8,8 @@ const suite = readerSuite();
 
 const POSTFIX = '以上保單查詢結果由保險公司所提供,如您對資訊內容有疑慮,請洽詢您所屬保險公司';
 const BLACK = 'rgb(0, 0, 0)';
-const RED = 'rgb(255, 0, 0)';
+// The reader's "Red" as the page draws it, dark enough to read on white.
+const RED = 'rgb(176, 0, 0)';
 
 // Node's own time-zone data as the second opinion.
 function taipeiTime(year, month, day, hour, minute, second) {
