@@ -1,9 +1,14 @@
-// The recent-file list, its settings, the page's menu built from it, and
-// reopening an entry by its position in the menu.
+// The recent-file list, its settings shared by readers running at once, the
+// page's menu built from it, and reopening an entry by its position in the menu.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QSettings>
+#include <QStringList>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,11 +40,14 @@ TEST(RecentFileList, AddingTheSameFileMovesItToTheTop) {
   const struct {
     const char* name;
     int present;    // entries added first, p0 .. p(present-1)
-    QString added;  // names p(matched) in another letter case
-    int matched;
-  } rows[] = {{"from the middle", 3, "/POLICIES/P1.TPK", 1},
-              {"from the top", 3, "/policies/P2.tpk", 2},
-              {"from the last slot", 10, "/Policies/p0.tpk", 0}};
+    QString added;
+    int matched;    // the entry naming the same file, -1 for none
+  } rows[] = {{"from the middle", 3, Numbered(1), 1},
+              {"from the top", 3, Numbered(2), 2},
+              {"from the last slot", 10, Numbered(0), 0},
+              // File names tell letter case apart: these are other files.
+              {"other letter case", 3, "/POLICIES/P1.TPK", -1},
+              {"other letter case, list full", 10, "/Policies/p0.tpk", -1}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     RecentFileList list;
@@ -49,8 +57,9 @@ TEST(RecentFileList, AddingTheSameFileMovesItToTheTop) {
     for (int i = row.present - 1; i >= 0; --i) {
       if (i != row.matched) expected.push_back(Numbered(i));
     }
-    expected.resize(RecentFileList::kSlots + 1);
-    EXPECT_EQ(Slots(list), expected) << "moved without a duplicate, in the spelling just opened";
+    expected.resize(RecentFileList::kSlots);
+    expected.push_back("");  // past the end
+    EXPECT_EQ(Slots(list), expected);
   }
 }
 
@@ -75,33 +84,130 @@ TEST(RecentFileList, RemovingMovesLaterEntriesUp) {
   EXPECT_EQ(Slots(list), expected);
 }
 
+// The stored list, written and read as another program would see it:
+// section "Recent File List", "File1" for the top slot, no value for an
+// empty slot.
+void Store(const QString& ini, const QStringList& entries) {
+  QSettings settings(ini, QSettings::IniFormat);
+  settings.beginGroup("Recent File List");
+  for (int i = 0; i < entries.size(); ++i)
+    settings.setValue(QStringLiteral("File%1").arg(i + 1), entries[i]);
+}
+
+QStringList Stored(const QString& ini) {
+  QSettings settings(ini, QSettings::IniFormat);
+  settings.beginGroup("Recent File List");
+  QStringList entries;
+  for (int i = 1; i <= 10; ++i) {
+    const QString name = QStringLiteral("File%1").arg(i);
+    if (settings.contains(name)) entries += settings.value(name).toString();
+  }
+  return entries;
+}
+
 TEST(RecentFileList, SavesAndLoadsThroughSettings) {
   test::TempDir dir;
   const QString ini = QString::fromStdString((dir / "reader.ini").string());
-  {
-    QSettings stale(ini, QSettings::IniFormat);
-    stale.beginGroup("Recent File List");
-    for (int i = 1; i <= 10; ++i) stale.setValue(QStringLiteral("File%1").arg(i), "/stale.tpk");
-  }
+  QStringList full;
+  for (int i = 0; i < 10; ++i) full += Numbered(i);
+  Store(ini, full);
+
   RecentFileList list;
-  for (int i = 0; i < 3; ++i) list.Add(Numbered(i));
   {
     QSettings settings(ini, QSettings::IniFormat);
+    list.Load(settings);
+    list.Remove(0);
+    list.Remove(0);
+    list.Add(Numbered(20));
     list.Save(settings);
   }
+  QStringList expected{Numbered(20)};
+  for (int i = 2; i < 10; ++i) expected += Numbered(i);
+  EXPECT_EQ(Stored(ini), expected) << "File10 is gone, not blank";
 
   QSettings written(ini, QSettings::IniFormat);
-  written.beginGroup("Recent File List");
-  EXPECT_EQ(written.value("File1").toString(), Numbered(2));
-  EXPECT_EQ(written.value("File2").toString(), Numbered(1));
-  EXPECT_EQ(written.value("File3").toString(), Numbered(0));
-  for (int i = 4; i <= 10; ++i)
-    EXPECT_FALSE(written.contains(QStringLiteral("File%1").arg(i))) << i;
-  written.endGroup();
-
   RecentFileList loaded;
   loaded.Load(written);
   EXPECT_EQ(Slots(loaded), Slots(list));
+}
+
+// Runs `run` in a child process, as a second reader would, and tells whether
+// it ended well.
+bool InAnotherProcess(const std::function<void()>& run) {
+  const pid_t child = fork();
+  if (child == 0) {
+    run();
+    _exit(0);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// What one reader does to its list: "+path" opens a file, "-path" drops a
+// menu entry found gone.
+void Play(RecentFileList& list, const QStringList& steps) {
+  for (const QString& step : steps) {
+    const QString path = step.mid(1);
+    if (step.startsWith(u'+')) {
+      list.Add(path);
+      continue;
+    }
+    for (std::size_t i = 0; i < RecentFileList::kSlots; ++i) {
+      if (list.Slot(i) == path) {
+        list.Remove(i);
+        break;
+      }
+    }
+  }
+}
+
+// Two readers start from the same stored list; the first saves from another
+// process, then the second saves, and neither loses what the other did.
+TEST(RecentFileList, ReadersRunningAtOnceKeepEachOthersChanges) {
+  QStringList ten;
+  for (int i = 0; i < 10; ++i) ten += QStringLiteral("/s%1").arg(i);
+  const struct {
+    const char* name;
+    QStringList stored;
+    QStringList first;   // saved first
+    QStringList second;  // saved last
+    QStringList expected;
+  } rows[] = {
+      {"different files", {"/s1", "/s2"}, {"+/a1", "+/a2"}, {"+/b1"}, {"/b1", "/a2", "/a1", "/s1", "/s2"}},
+      {"stored files reopened", {"/s1", "/s2", "/s3"}, {"+/s3"}, {"+/s2"}, {"/s2", "/s3", "/s1"}},
+      {"one file opened by both", {"/s1"}, {"+/x"}, {"+/y", "+/x"}, {"/x", "/y", "/s1"}},
+      {"removal saved first stays", {"/s1", "/s2", "/s3"}, {"-/s2"}, {"+/b1"}, {"/b1", "/s1", "/s3"}},
+      {"removal saved last", {"/s1", "/s2", "/s3"}, {"+/a1"}, {"-/s2"}, {"/a1", "/s1", "/s3"}},
+      {"opened, then found gone", {"/s1"}, {"+/a1", "-/a1"}, {"+/b1"}, {"/b1", "/s1"}},
+      {"letter case", {"/p/A.tpk"}, {"+/p/a.tpk"}, {"+/p/A.tpk"}, {"/p/A.tpk", "/p/a.tpk"}},
+      {"ten slots", ten, {"+/a0", "+/a1", "+/a2"}, {"+/b0", "+/b1"},
+       {"/b1", "/b0", "/a2", "/a1", "/a0", "/s0", "/s1", "/s2", "/s3", "/s4"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::TempDir dir;
+    const QString ini = QString::fromStdString((dir / "reader.ini").string());
+    Store(ini, row.stored);
+
+    QSettings secondSettings(ini, QSettings::IniFormat);
+    RecentFileList second;
+    second.Load(secondSettings);
+    ASSERT_TRUE(InAnotherProcess([&] {
+      QSettings settings(ini, QSettings::IniFormat);
+      RecentFileList first;
+      first.Load(settings);
+      Play(first, row.first);
+      first.Save(settings);
+    }));
+    Play(second, row.second);
+    second.Save(secondSettings);
+
+    EXPECT_EQ(Stored(ini), row.expected);
+    std::vector<QString> expected(row.expected.begin(), row.expected.end());
+    expected.resize(RecentFileList::kSlots + 1);
+    EXPECT_EQ(Slots(second), expected) << "the saved list is the list from now on";
+  }
 }
 
 class RecentDocumentsTest : public test::ReaderFixture {

@@ -6,27 +6,48 @@
 namespace qalv {
 namespace {
 
+using Slots = std::array<QString, RecentFileList::kSlots>;
+
 constexpr char kSection[] = "Recent File List";
 
 QString ValueName(std::size_t index) { return QStringLiteral("File%1").arg(index + 1); }
+
+Slots Stored(QSettings& settings) {
+  Slots entries;
+  settings.beginGroup(kSection);
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    entries[i] = settings.value(ValueName(i)).toString();
+  settings.endGroup();
+  return entries;
+}
+
+void MoveToTop(Slots& entries, const QString& path) {
+  auto same = std::find(entries.begin(), entries.end(), path);
+  // Without a match the last slot drops off.
+  if (same == entries.end()) --same;
+  std::move_backward(entries.begin(), same, same + 1);
+  entries.front() = path;
+}
+
+// Later entries move up.
+void RemoveAt(Slots& entries, Slots::iterator entry) {
+  std::move(entry + 1, entries.end(), entry);
+  entries.back().clear();
+}
 
 }  // namespace
 
 void RecentFileList::Add(const QString& path) {
   // A blank entry would end the menu at the top and hide every older entry.
   if (path.trimmed().isEmpty()) return;
-  auto same = std::find_if(slots_.begin(), slots_.end() - 1, [&](const QString& slot) {
-    return QString::compare(slot, path, Qt::CaseInsensitive) == 0;
-  });
-  // Without a match `same` is the last slot, which drops off.
-  std::move_backward(slots_.begin(), same, same + 1);
-  slots_.front() = path;
+  MoveToTop(slots_, path);
+  changes_.push_back({true, path});
 }
 
 void RecentFileList::Remove(std::size_t index) {
   if (index >= kSlots) return;
-  std::move(slots_.begin() + index + 1, slots_.end(), slots_.begin() + index);
-  slots_.back().clear();
+  changes_.push_back({false, slots_[index]});
+  RemoveAt(slots_, slots_.begin() + index);
 }
 
 const QString& RecentFileList::Slot(std::size_t index) const {
@@ -35,21 +56,39 @@ const QString& RecentFileList::Slot(std::size_t index) const {
 }
 
 void RecentFileList::Load(QSettings& settings) {
-  settings.beginGroup(kSection);
-  for (std::size_t i = 0; i < kSlots; ++i) slots_[i] = settings.value(ValueName(i)).toString();
-  settings.endGroup();
+  slots_ = Stored(settings);
+  changes_.clear();
 }
 
-void RecentFileList::Save(QSettings& settings) const {
-  settings.beginGroup(kSection);
-  for (std::size_t i = 0; i < kSlots; ++i) {
-    if (slots_[i].isEmpty()) {
-      settings.remove(ValueName(i));
-    } else {
-      settings.setValue(ValueName(i), slots_[i]);
+void RecentFileList::Save(QSettings& settings) {
+  // sync() takes in what another reader wrote to the file since this one read
+  // it; the second sync() writes the merged list at once, so that the time in
+  // which a third writer could be missed stays short. QSettings replaces the
+  // file atomically. A run that changed nothing writes nothing.
+  settings.sync();
+  Slots merged = Stored(settings);
+  if (!changes_.empty()) {
+    for (const Change& change : changes_) {
+      if (change.added) {
+        MoveToTop(merged, change.path);
+      } else if (const auto entry = std::find(merged.begin(), merged.end(), change.path);
+                 entry != merged.end()) {
+        RemoveAt(merged, entry);
+      }
     }
+    settings.beginGroup(kSection);
+    for (std::size_t i = 0; i < kSlots; ++i) {
+      if (merged[i].isEmpty()) {
+        settings.remove(ValueName(i));
+      } else {
+        settings.setValue(ValueName(i), merged[i]);
+      }
+    }
+    settings.endGroup();
+    settings.sync();
   }
-  settings.endGroup();
+  slots_ = std::move(merged);
+  changes_.clear();
 }
 
 }  // namespace qalv
