@@ -3,11 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "platform/secure_buffer.h"
+#include "ui/shell/system_error_text.h"
 
 namespace qalv {
 namespace {
@@ -19,41 +18,51 @@ void Tell(ReaderContext& reader, const char* caption, OwnerWindow::Icon icon, co
       {caption, text.toStdString(), icon, OwnerWindow::Buttons::kOk});
 }
 
+// The errno behind a Qt file call that just failed. errno is cleared before
+// each call, so an older error is never blamed; Qt refuses a folder at either
+// end by itself, with no failing system call, and that is the one refusal
+// that leaves errno clear.
+int FailedCallError() { return errno != 0 ? errno : EISDIR; }
+
 // Copies through a temporary file beside the target that replaces it only when
 // complete: a failure leaves an existing target as it was and no partial
-// file, and a file copied onto itself survives. "" on success, else the
-// system's text for the failure.
-QString CopyFile(const QString& source, const QString& target) {
+// file, and a file copied onto itself survives. 0 on success, else the errno
+// of the step that failed.
+int CopyFile(const QString& source, const QString& target) {
   QFile in(source);
-  if (!in.open(QIODevice::ReadOnly)) return in.errorString();
+  errno = 0;
+  if (!in.open(QIODevice::ReadOnly)) return FailedCallError();
   QSaveFile out(target);
   // Unbuffered: a buffered write that fails only when flushed at commit goes
   // unnoticed here, and a truncated copy would replace the target.
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return out.errorString();
+  errno = 0;
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return FailedCallError();
   SecureBuffer chunk;
-  if (!chunk.Allocate(kChunk)) return QString::fromLocal8Bit(std::strerror(ENOMEM));
+  if (!chunk.Allocate(kChunk)) return ENOMEM;
   char* bytes = reinterpret_cast<char*>(chunk.data());
   for (;;) {
+    errno = 0;
     const qint64 read = in.read(bytes, kChunk);
-    if (read < 0) return in.errorString();
+    if (read < 0) return FailedCallError();
     if (read == 0) break;
     // A short write is retried: the retry fails with the system's reason.
     for (qint64 done = 0; done < read;) {
+      errno = 0;
       const qint64 written = out.write(bytes + done, read - done);
-      if (written <= 0) return out.errorString();
+      if (written <= 0) return FailedCallError();
       done += written;
     }
   }
   in.close();
-  if (!out.commit()) return out.errorString();
-  return {};
+  errno = 0;
+  if (!out.commit()) return FailedCallError();
+  return 0;
 }
 
 }  // namespace
 
 QString BackupProposal(const QString& policyPath) {
-  const qsizetype separator = std::max(policyPath.lastIndexOf(u'/'), policyPath.lastIndexOf(u'\\'));
-  return QStringLiteral("backup_") + policyPath.mid(separator + 1);
+  return QStringLiteral("backup_") + policyPath.mid(policyPath.lastIndexOf(u'/') + 1);
 }
 
 void CopyTpk(ReaderContext& reader,
@@ -70,11 +79,12 @@ void CopyTpk(ReaderContext& reader,
   }
   const QString target = chooseTarget(BackupProposal(source));
   if (target.isEmpty()) return;
-  const QString failure = CopyFile(source, target);
-  if (failure.isEmpty()) {
+  const int failure = CopyFile(source, target);
+  if (failure == 0) {
     Tell(reader, "資訊", OwnerWindow::Icon::kInformation, QString::fromUtf8("已備份至") + target);
   } else {
-    Tell(reader, "錯誤", OwnerWindow::Icon::kError, QString::fromUtf8("備份失敗：") + failure);
+    Tell(reader, "錯誤", OwnerWindow::Icon::kError,
+         QString::fromUtf8("備份失敗：") + SystemErrorText(failure));
   }
 }
 

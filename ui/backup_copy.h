@@ -8,7 +8,8 @@
 
 namespace qalv {
 
-// "backup_" + the policy file's name (the text after the last "/" or "\").
+// "backup_" + the policy file's name, the text after the last "/" (a "\" is
+// a character of the name).
 QString BackupProposal(const QString& policyPath);
 
 // Copies reader.policyPath to the path `chooseTarget` returns for the proposed

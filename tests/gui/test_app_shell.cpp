@@ -1,6 +1,7 @@
-// The application shell: the version text, the About box, the registration
-// switches, and registration with the desktop checked through GLib's own
-// reading of the desktop entry, mimeapps.list and the MIME database (gio).
+// The application shell: the version text, the About box, the system's error
+// texts, the registration switches, and registration with the desktop checked
+// through GLib's own reading of the desktop entry, mimeapps.list and the MIME
+// database (gio).
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -25,6 +27,7 @@
 #include "ui/shell/about_dialog.h"
 #include "ui/shell/reader_version.h"
 #include "ui/shell/registration.h"
+#include "ui/shell/system_error_text.h"
 
 namespace qalv {
 namespace {
@@ -67,6 +70,38 @@ TEST(ReaderVersionTest, FormatsFourDecimalFieldsAndRefusesAnythingElse) {
 TEST(ReaderVersionTest, ReportsTheProjectVersion) {
   // The version the update offer compares and the services expect.
   EXPECT_EQ(GetReaderVersion(), QStringLiteral("1.2.8.0"));
+}
+
+// Each error a file operation can meet reads in Chinese, the number after it
+// in parentheses; any other number falls back to one general text.
+TEST(SystemErrorTextTest, NamesTheErrorInChineseWithItsNumber) {
+  const struct {
+    int number;
+    const char* text;
+  } rows[] = {
+      {ENOSPC, "磁碟空間不足"},
+      {EDQUOT, "磁碟空間不足"},
+      {EACCES, "沒有權限"},
+      {EPERM, "沒有權限"},
+      {ENOENT, "找不到檔案或資料夾"},
+      {ENOTDIR, "找不到檔案或資料夾"},
+      {EROFS, "磁碟為唯讀"},
+      {EFBIG, "檔案太大"},
+      {ENAMETOOLONG, "檔案名稱太長"},
+      {EISDIR, "這是資料夾，不是檔案"},
+      {EIO, "磁碟讀寫錯誤"},
+      {ENOMEM, "記憶體不足"},
+      {EXDEV, "系統錯誤"},
+      {ECONNRESET, "系統錯誤"},
+      {0, "系統錯誤"},
+      {-1, "系統錯誤"},
+      {100000, "系統錯誤"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(SystemErrorText(row.number),
+              QString::fromUtf8(row.text) + u'(' + QString::number(row.number) + u')')
+        << row.number;
+  }
 }
 
 TEST(AboutBoxTest, ShowsTitleVersionIconAndDefaultOkButton) {
