@@ -6,12 +6,16 @@
 #include <QSettings>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
+#include "ui/opening_commands.h"
+#include "ui/opening_worker.h"
 #include "ui/reader_window.h"
 #include "ui/res_scheme.h"
 #include "ui/shell/recent_file_list.h"
 #include "ui/shell/registration.h"
+#include "ui/shell/translations.h"
 
 namespace {
 
@@ -35,11 +39,11 @@ class CQUVPCReaderApp {
       case qalv::RegistrationSwitch::None:
         break;
     }
-    return RunWindow(arguments.join(u' '));
+    return RunWindow();
   }
 
  private:
-  int RunWindow(const QString& commandLine) {
+  int RunWindow() {
     if (geteuid() == 0) {
       // Chromium refuses to start its sandbox for root.
       qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
@@ -48,14 +52,25 @@ class CQUVPCReaderApp {
     qalv::RegisterResScheme();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc_, argv_);
+    qalv::InstallChineseTranslations(application);
     QSettings settings(QStringLiteral("QALV"), QCoreApplication::applicationName());
     qalv::RecentFileList recent;
     recent.Load(settings);
     {
-      qalv::CQUVPCReaderDlg window(recent, commandLine);
+      // Qt has taken its own options (-style, -platform, ...) out by now.
+      qalv::CQUVPCReaderDlg window(recent, qalv::FileArgument(QCoreApplication::arguments()));
+      window.RestorePlacement(settings);
       window.exec();
+      window.SavePlacement(settings);
     }
     recent.Save(settings);
+    if (qalv::OpeningAbandoned()) {
+      // An opening is still at work for the closed window: it writes nothing
+      // more, and the reader does not wait for its network to give up.
+      settings.sync();
+      std::fflush(nullptr);
+      std::_Exit(0);
+    }
     return 0;
   }
 

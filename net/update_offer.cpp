@@ -47,7 +47,7 @@ bool Download(PolicyState& state, const std::string& address) {
     Tell(state, "記憶體配置失敗", OwnerWindow::Icon::kError);
     return false;
   }
-  if (reply.outcome != HttpReply::Outcome::kOk) return false;
+  if (reply.outcome != HttpReply::Outcome::kOk || OwnerClosed(state)) return false;
   return WritePrivateFile(InstallerPath(state), reply.data.data(),
                           static_cast<size_t>(reply.length)) == 0;
 }

@@ -43,8 +43,9 @@ const CertificateList& Anchors(const PolicyState& state) {
   size_t sealedLength = sealed.size();
   if (SealBuffer(chain.data(), chain.size(), name, sealed.data(), sealedLength) != 0) return -1;
   // A chain that cannot be kept is not used either: the next opening asks
-  // again rather than trusting what it cannot find on disk.
-  if (ReplacePrivateFile(path, sealed.data(), sealedLength) != 0) return -1;
+  // again rather than trusting what it cannot find on disk. Nor is one kept
+  // for a window that closed while it came.
+  if (OwnerClosed(state) || ReplacePrivateFile(path, sealed.data(), sealedLength) != 0) return -1;
   return 0;
 }
 
@@ -66,6 +67,7 @@ const CertificateList& Anchors(const PolicyState& state) {
   if (const int32_t code = ParseSignedData(record, chain.data(), chain.size())) {
     // The dump only helps whoever looks into the work folder; the chain is
     // unavailable whether or not it could be written.
+    if (OwnerClosed(state)) return -1;
     static_cast<void>(WritePrivateFile(
         state.workFolder + "caParse=" + std::to_string(code) + ".p7b", chain.data(), chain.size()));
     return -1;

@@ -273,7 +273,9 @@ int32_t Open(PolicyState& state, const std::filesystem::path& path, TpkPackage& 
 
   std::optional<CertifiedPart> certified;
   OfferUpdate(state, package, certified);
-  if (!AskPassword(state, password)) {
+  // A window closed meanwhile shows nothing: the opening ends as if cancelled
+  // and its work folder is left as it is.
+  if (!AskPassword(state, password) || OwnerClosed(state)) {
     state.statusCode = status::kPasswordCancelled;
     return state.statusCode;
   }

@@ -43,6 +43,10 @@ class OwnerWindow {
 
   // Closes the main window (the reader then ends).
   virtual void CloseMainWindow() = 0;
+
+  // True once the window closed while the core still works for it on another
+  // thread: from then on the core writes no file and asks nothing.
+  virtual bool Closed() const { return false; }
 };
 
 }  // namespace qalv

@@ -100,6 +100,10 @@ struct PolicyState {
   std::set<std::string> chainsFetched;
 };
 
+// True when the window the state works for has closed: nothing more is
+// written for it.
+bool OwnerClosed(const PolicyState& state);
+
 // The prefix's bytes up to its terminator.
 std::string_view AuthPrefixText(const PolicyState& state);
 

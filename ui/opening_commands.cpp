@@ -8,16 +8,16 @@ namespace qalv {
 
 bool IsPdfPath(const QString& path) { return path.right(4).toLower() == QStringLiteral(".pdf"); }
 
-QString CommandLinePath(const QString& rawCommandLine) {
-  QString path = rawCommandLine;
-  path.remove(u'"');
-  return path;
+QString FileArgument(const QStringList& arguments) {
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == u"--") return i + 1 < arguments.size() ? arguments[i + 1] : QString();
+    if (!arguments[i].startsWith(u'-')) return arguments[i];
+  }
+  return {};
 }
 
-void InitFromCommandLine(ReaderContext& reader, const QString& rawCommandLine) {
-  const QString path = CommandLinePath(rawCommandLine);
-  // Blanks or a bare pair of quotes name no file; opening one would greet the
-  // user with a read error.
+void InitFromCommandLine(ReaderContext& reader, const QString& path) {
+  // Blanks name no file; opening one would greet the user with a read error.
   if (path.trimmed().isEmpty()) {
     RefreshRecentMenu(reader.page, reader.recent);
     return;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "ui/reader_context.h"
 
@@ -12,13 +13,14 @@ namespace qalv {
 // True when the path ends with ".pdf" in any letter case.
 bool IsPdfPath(const QString& path);
 
-// The path named by the raw command line: every double quote removed, the
-// rest kept as it is.
-QString CommandLinePath(const QString& rawCommandLine);
+// The file among the program's arguments (Qt's own options already taken
+// out), as a file manager passes it: the first argument that is not an
+// option, or the one after "--"; the rest are ignored. Empty when none.
+QString FileArgument(const QStringList& arguments);
 
 // At page load: opens the command line's file, if any, then fills the recent
 // menu (not after a PDF: the reader is closing).
-void InitFromCommandLine(ReaderContext& reader, const QString& rawCommandLine);
+void InitFromCommandLine(ReaderContext& reader, const QString& path);
 
 // After the open dialog returned `chosenPath`.
 void OpenChosenFile(ReaderContext& reader, const QString& chosenPath);

@@ -7,7 +7,6 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRect>
@@ -27,109 +26,30 @@ constexpr std::chrono::milliseconds kPaintSlice{10};
 
 }  // namespace
 
-ProgressChannel::ProgressChannel(CUPDialog& dialog) : dialog_(&dialog) {}
-
-bool ProgressChannel::Send(std::function<void(CUPDialog&)> apply) {
-  struct Delivery {
-    bool done = false;
-    bool applied = false;
-  };
-  std::unique_lock lock(mutex_);
-  if (dialog_ == nullptr || stopRequested_) return false;
-  auto delivery = std::make_shared<Delivery>();  // guarded by mutex_
-  // Posted with the lock held: the dialog detaches (under the lock) before it
-  // goes, so dialog_ is alive here. A call still queued when the dialog goes
-  // is discarded with it; one that runs after a detach finds no receiver.
-  QMetaObject::invokeMethod(
-      dialog_,
-      [self = shared_from_this(), delivery, apply = std::move(apply)] {
-        CUPDialog* dialog = self->Receiver();
-        if (dialog != nullptr) apply(*dialog);
-        {
-          const std::lock_guard done(self->mutex_);
-          delivery->done = true;
-          delivery->applied = dialog != nullptr;
-        }
-        self->changed_.notify_all();
-      },
-      Qt::QueuedConnection);
-  changed_.wait(lock, [&] { return delivery->done || dialog_ == nullptr || stopRequested_; });
-  return delivery->applied;
-}
-
-CUPDialog* ProgressChannel::Receiver() const {
-  const std::lock_guard lock(mutex_);
-  return stopRequested_ ? nullptr : dialog_;
-}
+ProgressChannel::ProgressChannel(CUPDialog& dialog) : WorkerChannel(dialog), dialog_(dialog) {}
 
 bool ProgressChannel::SetTitle(const QString& title) {
-  return Send([title](CUPDialog& dialog) { dialog.setWindowTitle(title); });
+  return Send([this, title] { dialog_.setWindowTitle(title); });
 }
 
 bool ProgressChannel::SetText(const QString& text) {
-  return Send([text](CUPDialog& dialog) { dialog.SetStatus(text); });
+  return Send([this, text] { dialog_.SetStatus(text); });
 }
 
 bool ProgressChannel::SetPos(int position) {
-  return Send([position](CUPDialog& dialog) { dialog.progress_->setValue(position); });
+  return Send([this, position] { dialog_.progress_->setValue(position); });
 }
 
 bool ProgressChannel::DisableCancel() {
-  return Send([](CUPDialog& dialog) { dialog.SetCancelEnabled(false); });
+  return Send([this] { dialog_.SetCancelEnabled(false); });
 }
 
 bool ProgressChannel::EnableCancel() {
-  return Send([](CUPDialog& dialog) { dialog.SetCancelEnabled(true); });
+  return Send([this] { dialog_.SetCancelEnabled(true); });
 }
 
 void ProgressChannel::EndDialog(int result) {
-  const std::lock_guard lock(mutex_);
-  if (dialog_ == nullptr || stopRequested_) return;
-  QMetaObject::invokeMethod(
-      dialog_,
-      [self = shared_from_this(), result] {
-        if (CUPDialog* dialog = self->Receiver()) dialog->done(result);
-      },
-      Qt::QueuedConnection);
-}
-
-bool ProgressChannel::StopRequested() const {
-  const std::lock_guard lock(mutex_);
-  return stopRequested_;
-}
-
-bool ProgressChannel::Running() const {
-  const std::lock_guard lock(mutex_);
-  return running_;
-}
-
-void ProgressChannel::RequestStop() {
-  {
-    const std::lock_guard lock(mutex_);
-    stopRequested_ = true;
-  }
-  changed_.notify_all();
-}
-
-void ProgressChannel::MarkEnded() {
-  {
-    const std::lock_guard lock(mutex_);
-    running_ = false;
-  }
-  changed_.notify_all();
-}
-
-void ProgressChannel::Detach() {
-  {
-    const std::lock_guard lock(mutex_);
-    dialog_ = nullptr;
-  }
-  changed_.notify_all();
-}
-
-bool ProgressChannel::WaitUntilEnded(std::chrono::milliseconds limit) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, limit, [this] { return !running_; });
+  Post([this, result] { dialog_.done(result); });
 }
 
 CUPDialog::CUPDialog(QWidget* parent)

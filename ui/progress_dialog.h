@@ -7,12 +7,12 @@
 #include <QDialog>
 #include <QString>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "ui/worker_channel.h"
 
 class QCloseEvent;
 class QLabel;
@@ -24,19 +24,16 @@ namespace qalv {
 class CUPDialog;
 struct ProgressThreadData;
 
-// One run's link from the worker to its dialog, co-owned by both. The dialog
-// detaches it when it cleans the run up; from then on every message is
-// dropped. A worker abandoned after its grace periods may go on calling it and
-// reaches nothing: it never holds a pointer to the dialog.
-class ProgressChannel : public std::enable_shared_from_this<ProgressChannel> {
+// One run's link from the worker to its dialog: the dialog detaches it when
+// it cleans the run up, and a worker abandoned after its grace periods may go
+// on calling it and reaches nothing.
+class ProgressChannel : public WorkerChannel {
  public:
   explicit ProgressChannel(CUPDialog& dialog);
 
   // Sent messages, called from the worker thread only: each is applied on the
   // dialog's thread while the worker waits, and returns false unapplied once
-  // a stop is requested or the dialog detached. A wait in progress ends as
-  // soon as either happens, so a dialog that waits for its worker never waits
-  // on a send.
+  // a stop is requested or the dialog detached.
   bool SetTitle(const QString& title);
   bool SetText(const QString& text);  // PDM_SETTEXT
   bool SetPos(int position);          // PDM_SETPOS, 0 to 100
@@ -47,27 +44,9 @@ class ProgressChannel : public std::enable_shared_from_this<ProgressChannel> {
   // requested before the dialog gets to it.
   void EndDialog(int result);
 
-  bool StopRequested() const;
-  // True from the start of the run until the worker routine has returned.
-  bool Running() const;
-
  private:
-  friend class CUPDialog;
-
-  bool Send(std::function<void(CUPDialog&)> apply);
-  // The dialog, when a message may still reach it.
-  CUPDialog* Receiver() const;
-  void RequestStop();
-  void MarkEnded();
-  void Detach();
-  // True when the worker has ended, waiting at most `limit` for it.
-  bool WaitUntilEnded(std::chrono::milliseconds limit);
-
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  CUPDialog* dialog_;
-  bool running_ = true;
-  bool stopRequested_ = false;
+  // Reached only by work the channel runs while attached, on its thread.
+  CUPDialog& dialog_;
 };
 
 // The record the worker receives (its own copy).

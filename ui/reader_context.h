@@ -3,6 +3,10 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
 
 #include "session/policy_state.h"
 #include "ui/element_writer.h"
@@ -18,6 +22,9 @@ struct ReaderContext {
   QString& b64Data;     // m_b64Data
   QString& dataPin;     // m_dataPin
   QString workDir;      // m_workDir, ends with "/"
+  // Opens a package into `policy`: the opening's status, or nothing when the
+  // window closed first. Unset: the opening runs at once on this thread.
+  std::function<std::optional<int32_t>(const std::filesystem::path&)> openPolicy = {};
 };
 
 }  // namespace qalv

@@ -2,11 +2,15 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QSettings>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -16,11 +20,13 @@
 #include <memory>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "platform/file_io.h"
 #include "ui/backup_copy.h"
 #include "ui/online_verification_flow.h"
 #include "ui/opening_commands.h"
+#include "ui/opening_worker.h"
 #include "ui/reader_page.h"
 #include "ui/recent_menu.h"
 #include "ui/request_filter.h"
@@ -29,6 +35,8 @@
 #include "ui/shell/dialog_units.h"
 #include "ui/shell/reader_version.h"
 #include "ui/shell/registration.h"
+#include "ui/shell/system_error_text.h"
+#include "ui/shell/window_placement.h"
 #include "ui/wiped_text.h"
 #include "viewer/pdf_dialog.h"
 #include "x509/trust_anchors.h"
@@ -38,11 +46,32 @@ namespace {
 
 const QString kErrorCaption = QStringLiteral("錯誤");
 
+// Small enough to fit a 1024×600 screen with a panel and a title bar.
+constexpr QSize kMinimumSize(900, 480);
+
+// The page's font: 新細明體 where it is installed, Noto Sans CJK TC (its
+// stand-in on Linux) otherwise.
+QFont PageFont() {
+  QFont font(QStringLiteral("新細明體"), 9);
+  font.setFamilies({QStringLiteral("新細明體"), QStringLiteral("Noto Sans CJK TC")});
+  return font;
+}
+
+// The window's designed inner size in dialog units of the page's font.
+QSize DesignedSize() { return DialogUnits(QFontMetrics(PageFont())).Size(585, 449); }
+
+// The one local file a drag carries, when it is a package or a PDF.
+QString DroppedFile(const QMimeData* data) {
+  if (data == nullptr || data->urls().size() != 1 || !data->urls().first().isLocalFile()) return {};
+  const QString path = data->urls().first().toLocalFile();
+  return path.endsWith(QStringLiteral(".tpk"), Qt::CaseInsensitive) || IsPdfPath(path) ? path : QString();
+}
+
+// Keys the page never sees. Return, Enter and Escape do reach it (they work
+// its buttons, menu and tree from the keyboard); the window itself ignores
+// them, so they never close it.
 bool IsSwallowedKey(const QKeyEvent& key) {
   switch (key.key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
     case Qt::Key_F5:
       return true;
     case Qt::Key_F:
@@ -68,10 +97,11 @@ void CopyWhenAbsent(const std::filesystem::path& source, const std::filesystem::
 
 }  // namespace
 
-CQUVPCReaderDlg::CQUVPCReaderDlg(RecentFileList& recent, QString commandLine, QWidget* parent)
+CQUVPCReaderDlg::CQUVPCReaderDlg(RecentFileList& recent, QString fileArgument, QWidget* parent)
     : QDialog(parent),
+      m_policy(std::make_shared<PolicyState>()),
       recent_(recent),
-      commandLine_(std::move(commandLine)),
+      fileArgument_(std::move(fileArgument)),
       owner_(this, [this] { QTimer::singleShot(0, this, &QDialog::reject); }),
       profile_(new QWebEngineProfile(this)),
       resHandler_(new ResSchemeHandler(this)),
@@ -82,12 +112,18 @@ CQUVPCReaderDlg::CQUVPCReaderDlg(RecentFileList& recent, QString commandLine, QW
       bridge_(new ScriptBridge(*this, writer_, this)),
       chooseOpen_([this] { return ChooseOpenFile(); }),
       chooseSave_([this](const QString& proposed) { return ChooseSaveFile(proposed); }) {
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  QFont font(QStringLiteral("新細明體"), 9);
-  setFont(font);
-  setFixedSize(DialogUnits(QFontMetrics(font)).Size(585, 449));
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+  setFont(PageFont());
+  setMinimumSize(kMinimumSize);
+  setSizeGripEnabled(true);
+  PlaceWindow(*this, QRect(), DesignedSize());
   setWindowIcon(QIcon(kReaderIconResource));
+  setAccessibleName(QStringLiteral("QALV 電子保單瀏覽器"));
+  setAccessibleDescription(QStringLiteral("電子保單的驗證結果與預覽"));
+  view_->setAccessibleName(QStringLiteral("電子保單驗證結果"));
+  view_->setAccessibleDescription(
+      QStringLiteral("功能選單、保單狀態、保單預覽與本地及線上驗證結果"));
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -128,34 +164,37 @@ void CQUVPCReaderDlg::OnInitDialog() {
   m_workDir = QDir::homePath() + QStringLiteral("/qalvquv/");
   std::error_code error;
   if (CreatePrivateFolder(m_workDir.toStdString(), error) != 0) {
-    owner_.ShowMessage({kErrorCaption.toStdString(), error.message(), OwnerWindow::Icon::kWarning});
+    owner_.ShowMessage({kErrorCaption.toStdString(), SystemErrorText(error.value()).toStdString(),
+                        OwnerWindow::Icon::kWarning});
   }
   for (const char* name : {"webPdf.htm", "index.bundle.js"}) {
     CopyWhenAbsent(m_appDir.toStdString() + name, m_workDir.toStdString() + name);
   }
   resHandler_->SetWorkFolder(m_workDir);
 
-  m_policy.ownerWindow = &owner_;
-  m_policy.programFolder = m_appDir.toStdString();
-  m_policy.trust = std::make_shared<const TrustAnchors>(
-      LoadTrustAnchors(TrustFolders(std::nullopt, m_policy.programFolder)));
-  m_policy.workFolder = m_workDir.toStdString();
-  m_policy.readerVersion = GetReaderVersion().toStdString();
+  m_policy->ownerWindow = &owner_;
+  m_policy->programFolder = m_appDir.toStdString();
+  m_policy->trust = std::make_shared<const TrustAnchors>(
+      LoadTrustAnchors(TrustFolders(std::nullopt, m_policy->programFolder)));
+  m_policy->workFolder = m_workDir.toStdString();
+  m_policy->readerVersion = GetReaderVersion().toStdString();
   setWindowTitle(QStringLiteral("QALV 電子保單瀏覽器 版本 ") + GetReaderVersion());
 }
 
 ReaderContext CQUVPCReaderDlg::Context() {
-  return {writer_, m_policy, recent_, m_policyPath, m_b64Data, m_dataPin, m_workDir};
+  return {writer_, *m_policy, recent_, m_policyPath, m_b64Data, m_dataPin, m_workDir,
+          [this](const std::filesystem::path& path) { return OpenPolicyOffThread(m_policy, path, *this); }};
 }
 
 void CQUVPCReaderDlg::JsShowPdf() {
   // Only a document decrypted by the last opening is offered, and never more
   // bytes than the buffer holds.
-  if (m_policy.decryptState != 0 || m_policy.pdfLength <= 0 ||
-      static_cast<size_t>(m_policy.pdfLength) > m_policy.pdfData.size()) {
+  const PolicyState& policy = *m_policy;
+  if (policy.decryptState != 0 || policy.pdfLength <= 0 ||
+      static_cast<size_t>(policy.pdfLength) > policy.pdfData.size()) {
     return;
   }
-  PDFDlg viewer(m_policy.pdfData.data(), m_policy.pdfLength, this);
+  PDFDlg viewer(policy.pdfData.data(), policy.pdfLength, this);
   const int result = viewer.exec();
   if (result == PDFDlg::kDocumentRefused) {
     owner_.ShowMessage({kErrorCaption.toStdString(), "PDF資料有誤無法開啟"});
@@ -166,11 +205,12 @@ void CQUVPCReaderDlg::JsShowPdf() {
 
 void CQUVPCReaderDlg::JsInit() {
   ReaderContext context = Context();
-  InitFromCommandLine(context, commandLine_);
+  InitFromCommandLine(context, fileArgument_);
 }
 
 void CQUVPCReaderDlg::JsOpenTpk() {
-  const QString chosen = chooseOpen_();
+  QString chosen = std::exchange(droppedPath_, QString());
+  if (chosen.isEmpty()) chosen = chooseOpen_();
   if (chosen.isEmpty()) return;
   ReaderContext context = Context();
   OpenChosenFile(context, chosen);
@@ -206,6 +246,19 @@ void CQUVPCReaderDlg::ShowAbout() {
   about.exec();
 }
 
+void CQUVPCReaderDlg::RestorePlacement(QSettings& settings) {
+  PlaceWindow(*this, StoredFrame(settings), DesignedSize());
+}
+
+void CQUVPCReaderDlg::SavePlacement(QSettings& settings) const { qalv::SavePlacement(*this, settings); }
+
+void CQUVPCReaderDlg::OpenDropped(const QString& path) {
+  droppedPath_ = path;
+  // Through the page, so the drop waits its turn behind a call under way and
+  // the page shows its busy mask as for the open button.
+  page_->runJavaScript(QStringLiteral("openTpk()"));
+}
+
 void CQUVPCReaderDlg::SetFileChoosers(OpenChooser open, SaveChooser save) {
   chooseOpen_ = std::move(open);
   chooseSave_ = std::move(save);
@@ -232,10 +285,57 @@ QString CQUVPCReaderDlg::ChooseSaveFile(const QString& proposedName) {
   return dialog.selectedFiles().first();
 }
 
+void CQUVPCReaderDlg::keyPressEvent(QKeyEvent* event) {
+  // The page passes on the keys it does not use; a dialog would close on
+  // Escape and press its default button on Enter.
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+      event->accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+bool CQUVPCReaderDlg::HandleDrop(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (DroppedFile(drag->mimeData()).isEmpty()) {
+        drag->ignore();
+      } else {
+        drag->acceptProposedAction();
+      }
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      const QString path = DroppedFile(drop->mimeData());
+      if (path.isEmpty()) {
+        drop->ignore();
+      } else {
+        drop->acceptProposedAction();
+        // Queued: the drag's source waits for the drop to return.
+        QMetaObject::invokeMethod(this, "OpenDropped", Qt::QueuedConnection, Q_ARG(QString, path));
+      }
+      return true;
+    }
+    case QEvent::DragLeave:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool CQUVPCReaderDlg::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
   auto* widget = qobject_cast<QWidget*>(watched);
   if (widget == nullptr || widget->window() != this) return false;
+  // The page never takes a drop itself: it would try to show the file.
+  if (HandleDrop(event)) return true;
+  if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
   const auto& key = static_cast<const QKeyEvent&>(*event);
   if (event->type() == QEvent::KeyPress && key.key() == Qt::Key_F1 && key.modifiers() == Qt::NoModifier) {
     ShowAbout();

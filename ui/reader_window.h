@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <memory>
 
 #include "session/policy_state.h"
 #include "ui/qt_owner_window.h"
@@ -14,6 +15,7 @@
 #include "ui/shell/recent_file_list.h"
 #include "ui/web_page_writer.h"
 
+class QSettings;
 class QWebChannel;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -26,8 +28,8 @@ class ResSchemeHandler;
 class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
   Q_OBJECT
  public:
-  // `commandLine`: the text after the program's name.
-  CQUVPCReaderDlg(RecentFileList& recent, QString commandLine, QWidget* parent = nullptr);
+  // `fileArgument`: the file named on the command line, if any.
+  CQUVPCReaderDlg(RecentFileList& recent, QString fileArgument, QWidget* parent = nullptr);
   ~CQUVPCReaderDlg() override;
 
   void JsShowPdf() override;
@@ -41,6 +43,11 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
 
   void ShowAbout();
 
+  // Size and position: where the settings say the user left the window, or
+  // its designed size, fitted to its screen either way.
+  void RestorePlacement(QSettings& settings);
+  void SavePlacement(QSettings& settings) const;
+
   // The file dialogs, replaceable so that tests can answer them. Each returns
   // the chosen path, or an empty text when the user cancelled.
   using OpenChooser = std::function<QString()>;
@@ -49,15 +56,22 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
 
   QWebEnginePage* Page() const;
   ScriptBridge& Bridge() { return *bridge_; }
-  const PolicyState& Policy() const { return m_policy; }
+  const PolicyState& Policy() const { return *m_policy; }
   const QString& PolicyPath() const { return m_policyPath; }
   const QString& WorkDir() const { return m_workDir; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private slots:
+  // A file dropped on the window: a package opens as if chosen in the open
+  // dialog, a PDF is handed on; anything else is ignored.
+  void OpenDropped(const QString& path);
 
  private:
   void OnInitDialog();
+  bool HandleDrop(QEvent* event);
   ReaderContext Context();
   QString ChooseOpenFile();
   QString ChooseSaveFile(const QString& proposedName);
@@ -65,12 +79,15 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
   QString m_policyPath;
   QString m_appDir;
   QString m_workDir;
-  PolicyState m_policy;
+  // Co-owned by an opening's worker while it runs.
+  std::shared_ptr<PolicyState> m_policy;
   QString m_b64Data;
   QString m_dataPin;
 
   RecentFileList& recent_;
-  const QString commandLine_;
+  const QString fileArgument_;
+  // A dropped file waiting for the page's open call to take it.
+  QString droppedPath_;
   QtOwnerWindow owner_;
   QWebEngineProfile* profile_;
   ResSchemeHandler* resHandler_;

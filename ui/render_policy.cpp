@@ -4,6 +4,7 @@
 #include <array>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "opening/open_policy.h"
@@ -198,7 +199,11 @@ void RenderPolicy(ReaderContext& reader) {
   ResetPage(reader);
   PolicyState& policy = reader.policy;
   const QString path = reader.policyPath;
-  const int32_t statusCode = OpenPolicy(policy, std::filesystem::path(path.toStdString()));
+  const std::filesystem::path file(path.toStdString());
+  const std::optional<int32_t> opened = reader.openPolicy ? reader.openPolicy(file) : OpenPolicy(policy, file);
+  // The window closed during the opening: there is nothing left to show it on.
+  if (!opened) return;
+  const int32_t statusCode = *opened;
   if (statusCode == status::kNotForThisPlatform || statusCode == status::kPasswordCancelled) {
     reader.policyPath.clear();
     return;

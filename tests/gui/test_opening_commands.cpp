@@ -31,16 +31,22 @@ TEST(IsPdfPath, LooksAtTheLastFourCharactersInAnyCase) {
   for (const auto& row : rows) EXPECT_EQ(IsPdfPath(row.path), row.pdf) << '"' << row.path << '"';
 }
 
-TEST(CommandLinePath, RemovesEveryQuoteAndKeepsTheRest) {
+TEST(FileArgument, TakesTheFirstArgumentThatIsNoOption) {
   const struct {
-    const char* raw;
-    const char* path;
-  } rows[] = {{R"("/home/u/my policy.tpk")", "/home/u/my policy.tpk"},
-              {R"(/home/u/"my policy".tpk)", "/home/u/my policy.tpk"},
-              {R"( "/a.tpk" )", " /a.tpk "},
-              {R"("")", ""},
-              {"/plain.tpk", "/plain.tpk"}};
-  for (const auto& row : rows) EXPECT_EQ(CommandLinePath(row.raw), row.path) << row.raw;
+    QStringList arguments;
+    const char* file;
+  } rows[] = {{{"quv-reader", "/home/u/a.tpk"}, "/home/u/a.tpk"},
+              {{"quv-reader", "/home/u/my policy.tpk"}, "/home/u/my policy.tpk"},
+              {{"quv-reader", "a.tpk", "b.tpk"}, "a.tpk"},
+              {{"quv-reader", "--unknown", "a.tpk"}, "a.tpk"},
+              {{"quv-reader", "-x", "/x/\"quoted\".tpk"}, "/x/\"quoted\".tpk"},
+              {{"quv-reader", "--", "-dash.tpk", "b.tpk"}, "-dash.tpk"},
+              {{"quv-reader", "--"}, ""},
+              {{"quv-reader", "-v"}, ""},
+              {{"quv-reader"}, ""}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(FileArgument(row.arguments), row.file) << row.arguments.join(u' ').toStdString();
+  }
 }
 
 class OpeningCommandsTest : public test::ReaderFixture {
@@ -83,21 +89,20 @@ class OpeningCommandsTest : public test::ReaderFixture {
 
 TEST_F(OpeningCommandsTest, PdfOnTheCommandLineGoesToTheBrowser) {
   const QString path = Write("Plain Doc.PDF", pdf_);
-  InitFromCommandLine(reader, "\"" + path + "\"");
+  InitFromCommandLine(reader, path);
   EXPECT_EQ(policyPath, path);
   ExpectSentToBrowser(pdf_);
 }
 
 TEST_F(OpeningCommandsTest, PolicyOnTheCommandLineIsRenderedThenTheMenuFilled) {
   const QString path = WritePackage("my policy.tpk", test::SharedPackageSpec());
-  const QString folder = QString::fromStdString(dir.path().string());
-  InitFromCommandLine(reader, folder + "/\"my policy\".tpk");
+  InitFromCommandLine(reader, path);
   ExpectRendered(path);
   EXPECT_EQ(page.LastStyle("status", "color"), "Black");
 }
 
 TEST_F(OpeningCommandsTest, NoFileOnTheCommandLineOnlyFillsTheMenu) {
-  for (const char* raw : {"", "\"\"", "   "}) {
+  for (const char* raw : {"", "   "}) {
     SCOPED_TRACE(raw);
     page.writes.clear();
     InitFromCommandLine(reader, raw);

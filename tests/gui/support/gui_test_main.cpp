@@ -1,11 +1,13 @@
 // Runs a window test program: offscreen drawing unless a display is asked for,
 // the tests' trust folder unless another is named, the res: scheme registered
-// before the application object, as the reader does.
+// before the application object and Qt's Chinese texts loaded, as the reader
+// does.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
 #include "ui/res_scheme.h"
+#include "ui/shell/translations.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -15,5 +17,6 @@ int main(int argc, char** argv) {
   qalv::RegisterResScheme();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
+  qalv::InstallChineseTranslations(app);
   return RUN_ALL_TESTS();
 }
