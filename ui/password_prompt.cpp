@@ -97,6 +97,26 @@ Password::Password(QWidget* parent)
   capsLockWarning_.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   capsLockWarning_.hide();
 
+  setAccessibleName(windowTitle());
+  setAccessibleDescription(QStringLiteral("輸入保單的文件保護密碼，以解密並驗證保單"));
+  const struct {
+    QWidget* widget;
+    const char* name;
+    const char* description;
+  } spoken[] = {
+      {&field_, "文件保護密碼", "保單的解密密碼，輸入的字元以圓點顯示"},
+      {&ok_, "確定", "以輸入的密碼開啟保單"},
+      {&cancel_, "取消", "不輸入密碼，取消開啟保單"},
+      {&hint_, "密碼提示", "向保險公司查詢這份保單的密碼提示"},
+      {&m_browser, "密碼提示內容", "密碼提示服務回覆的說明"},
+      {&showPassword_, "顯示密碼", "以明文顯示輸入的密碼"},
+      {&capsLockWarning_, "大寫鎖定已開啟", "輸入的英文字母會是大寫"},
+  };
+  for (const auto& item : spoken) {
+    item.widget->setAccessibleName(QString::fromUtf8(item.name));
+    item.widget->setAccessibleDescription(QString::fromUtf8(item.description));
+  }
+
   connect(&ok_, &QPushButton::clicked, this, &Password::OnOk);
   connect(&cancel_, &QPushButton::clicked, this, &QDialog::reject);
   connect(&hint_, &QPushButton::clicked, this, &Password::OnHint);

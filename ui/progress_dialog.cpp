@@ -75,6 +75,14 @@ CUPDialog::CUPDialog(QWidget* parent)
   status_->setGeometry(units.Rect(7, 7, 172, 8));
   status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
+  setAccessibleName(QStringLiteral("處理進度"));
+  setAccessibleDescription(QStringLiteral("進行中的工作與它的進度"));
+  status_->setAccessibleName(QStringLiteral("目前狀態"));
+  progress_->setAccessibleName(QStringLiteral("進度"));
+  progress_->setAccessibleDescription(QStringLiteral("已完成的百分比"));
+  cancel_->setAccessibleName(QStringLiteral("取消"));
+  cancel_->setAccessibleDescription(QStringLiteral("停止進行中的工作"));
+
   connect(cancel_, &QPushButton::clicked, this, [this] {
     if (CanCancel()) Terminate();
   });

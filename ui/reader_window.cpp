@@ -285,6 +285,14 @@ QString CQUVPCReaderDlg::ChooseSaveFile(const QString& proposedName) {
   return dialog.selectedFiles().first();
 }
 
+void CQUVPCReaderDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (std::exchange(shownBefore_, true)) return;
+  // The frame the desktop puts around the window is known only now: fit the
+  // window again with it, once the frame is in place.
+  QTimer::singleShot(0, this, [this] { PlaceWindow(*this, frameGeometry(), DesignedSize()); });
+}
+
 void CQUVPCReaderDlg::keyPressEvent(QKeyEvent* event) {
   // The page passes on the keys it does not use; a dialog would close on
   // Escape and press its default button on Enter.

@@ -63,6 +63,7 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private slots:
   // A file dropped on the window: a package opens as if chosen in the open
@@ -88,6 +89,7 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
   const QString fileArgument_;
   // A dropped file waiting for the page's open call to take it.
   QString droppedPath_;
+  bool shownBefore_ = false;
   QtOwnerWindow owner_;
   QWebEngineProfile* profile_;
   ResSchemeHandler* resHandler_;

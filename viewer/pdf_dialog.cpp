@@ -63,6 +63,10 @@ PDFDlg::PDFDlg(const uint8_t* pdfData, int32_t pdfLength, QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("電子保單內容"));
+  setAccessibleName(windowTitle());
+  setAccessibleDescription(QStringLiteral("保單文件的頁面與檢視工具列"));
+  m_pdfControl->setAccessibleName(QStringLiteral("保單文件"));
+  m_pdfControl->setAccessibleDescription(QStringLiteral("保單文件的頁面，可捲動與縮放"));
   m_pdfControl->setObjectName(QString::number(kControlId));
   m_dragEnd.setSingleShot(true);
   m_dragEnd.setInterval(kDragEndMs);
@@ -104,6 +108,8 @@ bool PDFDlg::BuildToolBar() {
   m_toolBar = new QToolBar(this);
   m_toolBar->setIconSize(QSize(24, 24));
   m_toolBar->setMovable(false);
+  m_toolBar->setAccessibleName(QStringLiteral("檢視工具列"));
+  m_toolBar->setAccessibleDescription(QStringLiteral("縮放、翻頁與列印"));
   for (const ToolButton& button : kButtons) {
     const QString icon = QStringLiteral(":/res/viewer/") + QLatin1String(button.icon);
     if (!QFile::exists(icon)) return false;

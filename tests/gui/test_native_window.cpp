@@ -5,16 +5,19 @@
 // comes from the arguments a file manager passes; files can be dropped.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QDialogButtonBox>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QVariantList>
 #include <QUrl>
 #include <QWebEngineView>
 #include <atomic>
@@ -32,6 +35,9 @@
 #include "tests/support/local_server.h"
 #include "tests/support/test_support.h"
 #include "ui/opening_worker.h"
+#include "ui/password_prompt.h"
+#include "ui/progress_dialog.h"
+#include "ui/shell/about_dialog.h"
 #include "writer/test_pki.h"
 
 namespace qalv {
@@ -230,6 +236,94 @@ TEST_F(NativeWindowTest, DroppedFilesOpenAsIfChosen) {
   EXPECT_EQ(driver_->window->PolicyPath(), package);
   EXPECT_TRUE(driver_->Shown("status").startsWith(QStringLiteral("本保單已通過")));
   EXPECT_EQ(driver_->recent.Slot(0), package);
+}
+
+// The window on a screen of a given size, in a child process started by the
+// test below on an offscreen screen of that size: it fits the available area
+// with the whole status line of a failed opening in view, and the preview and
+// the tree grow when the window does.
+TEST(ScreenFit, Child) {
+  if (qEnvironmentVariableIsEmpty("QALV_SCREEN_CHILD")) GTEST_SKIP() << "run by WindowFitsSmallAndLargeScreens";
+  trace::SetLogSink({});
+  test::TempDir home;
+  test::TempDir files;
+  const std::filesystem::path damaged = files.path() / "damaged.tpk";
+  test::WriteFile(damaged, writer::Bytes{0x30, 0x00});
+  test::ReaderDriver driver(home.path(), QString::fromStdString(damaged.string()));
+  ASSERT_TRUE(driver.WaitUntilReady());
+  ASSERT_TRUE(driver.Shown("status").startsWith(QStringLiteral("本保單驗證有誤，")));
+  const QRect available = driver.window->screen()->availableGeometry();
+  EXPECT_EQ(available.size(), QSize(qEnvironmentVariableIntValue("QALV_SCREEN_WIDTH"),
+                                    qEnvironmentVariableIntValue("QALV_SCREEN_HEIGHT")));
+  EXPECT_TRUE(available.contains(driver.window->frameGeometry()))
+      << driver.window->frameGeometry().width() << "x" << driver.window->frameGeometry().height();
+
+  const auto whollyInView = [&] {
+    return driver
+        .Eval(QStringLiteral("(() => { const r = document.getElementById('status').getBoundingClientRect();"
+                             " return r.top >= 0 && r.left >= 0 && r.bottom <= innerHeight && r.right <= innerWidth"
+                             " && document.documentElement.scrollWidth <= innerWidth; })()"))
+        .toBool();
+  };
+  const auto heights = [&] {
+    return driver.Eval(QStringLiteral("['previewArea', 'verifyScroll'].map(id =>"
+                                      " document.getElementById(id).getBoundingClientRect().height)"))
+        .toList();
+  };
+  EXPECT_TRUE(whollyInView());
+  const QVariantList before = heights();
+  driver.window->resize(driver.window->minimumSize());
+  ASSERT_TRUE(test::WaitFor([&] { return heights() != before; }, 5000));
+  EXPECT_TRUE(whollyInView()) << "at the smallest size too";
+  const QVariantList smallest = heights();
+  for (int i = 0; i < 2; ++i) EXPECT_LT(smallest[i].toDouble(), before[i].toDouble()) << i;
+}
+
+TEST(ScreenFit, WindowFitsSmallAndLargeScreens) {
+  for (const QSize screen : {QSize(1366, 768), QSize(1024, 600)}) {
+    SCOPED_TRACE(screen.width());
+    test::TempDir dir;
+    const std::filesystem::path config = dir.path() / "screens.json";
+    test::WriteFile(config, QStringLiteral("{\"screens\": [{\"name\": \"s\", \"x\": 0, \"y\": 0, \"width\": %1,"
+                                           " \"height\": %2, \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}")
+                                .arg(screen.width())
+                                .arg(screen.height())
+                                .toStdString());
+    const test::CommandResult child = test::Run(
+        "QT_QPA_PLATFORM=offscreen:configfile=" + test::ShellQuote(config.string()) + " QALV_SCREEN_CHILD=1" +
+        " QALV_SCREEN_WIDTH=" + std::to_string(screen.width()) + " QALV_SCREEN_HEIGHT=" +
+        std::to_string(screen.height()) + " " + std::filesystem::read_symlink("/proc/self/exe").string() +
+        " --gtest_filter=ScreenFit.Child 2>&1");
+    EXPECT_EQ(child.exitCode, 0) << child.out;
+    EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
+  }
+}
+
+// What a screen reader says for every dialog, button and field: a name and a
+// description, for each of the reader's own windows.
+TEST(Accessibility, EveryDialogButtonAndFieldIsNamedAndDescribed) {
+  test::TempDir home;
+  test::ReaderDriver reader(home.path());
+  Password prompt;
+  CAboutDlg about;
+  CUPDialog progress;
+  for (QWidget* dialog : std::initializer_list<QWidget*>{reader.window.get(), &prompt, &about, &progress}) {
+    QList<QWidget*> spoken{dialog};
+    for (QWidget* child : dialog->findChildren<QWidget*>()) {
+      if (qobject_cast<QAbstractButton*>(child) || qobject_cast<QLineEdit*>(child) ||
+          qobject_cast<QProgressBar*>(child) || qobject_cast<QWebEngineView*>(child)) {
+        spoken << child;
+      }
+    }
+    for (QWidget* widget : spoken) {
+      SCOPED_TRACE(std::string(dialog->metaObject()->className()) + " " + widget->metaObject()->className() + " " +
+                   widget->objectName().toStdString());
+      QAccessibleInterface* spokenAs = QAccessible::queryAccessibleInterface(widget);
+      ASSERT_NE(spokenAs, nullptr);
+      EXPECT_FALSE(spokenAs->text(QAccessible::Name).isEmpty());
+      EXPECT_FALSE(spokenAs->text(QAccessible::Description).isEmpty());
+    }
+  }
 }
 
 TEST(QtTexts, DialogsAndButtonsAreChinese) {

@@ -41,6 +41,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   ok->setDefault(true);
   ok->setGeometry(units.Rect(161, 44, 50, 14));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  ok->setAccessibleDescription(QStringLiteral("關閉此視窗"));
+  icon->setAccessibleName(QStringLiteral("QALV 電子保單瀏覽器圖示"));
+  setAccessibleName(windowTitle());
+  setAccessibleDescription(QStringLiteral("程式的版本與版權"));
 
   setFixedSize(units.Size(218, 65));
 }
