@@ -62,15 +62,17 @@ class CQUVPCReaderApp {
       window.RestorePlacement(settings);
       window.exec();
       window.SavePlacement(settings);
+      if (qalv::OpeningAbandoned()) {
+        // An opening is still at work for the closed window: it writes
+        // nothing more, and the reader waits neither for its network nor for
+        // the web engine's orderly teardown.
+        recent.Save(settings);
+        settings.sync();
+        std::fflush(nullptr);
+        std::_Exit(0);
+      }
     }
     recent.Save(settings);
-    if (qalv::OpeningAbandoned()) {
-      // An opening is still at work for the closed window: it writes nothing
-      // more, and the reader does not wait for its network to give up.
-      settings.sync();
-      std::fflush(nullptr);
-      std::_Exit(0);
-    }
     return 0;
   }
 

@@ -16,7 +16,7 @@ namespace qalv {
 namespace {
 
 // How long a closed window waits for its opening to notice.
-constexpr std::chrono::milliseconds kGrace{500};
+constexpr std::chrono::milliseconds kGrace{100};
 
 std::atomic<bool> abandoned{false};
 
