@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QMap>
 #include <QPushButton>
+#include <QSettings>
+#include <QWidget>
 #include <QTest>
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +30,7 @@
 #include "ui/shell/reader_version.h"
 #include "ui/shell/registration.h"
 #include "ui/shell/system_error_text.h"
+#include "ui/shell/window_placement.h"
 
 namespace qalv {
 namespace {
@@ -84,6 +87,42 @@ TEST(SystemErrorTextTest, NamesTheErrorInChineseWithItsNumber) {
       {EIO, "磁碟讀寫錯誤(5)"},     {EXDEV, "系統錯誤(18)"},   {0, "系統錯誤(0)"},
   };
   for (const auto& row : rows) EXPECT_EQ(SystemErrorText(row.number), QString::fromUtf8(row.shown)) << row.number;
+}
+
+// Where the window opens: the designed size centred, or where it was left,
+// always inside the screen's free area and no smaller than the minimum the
+// area allows.
+TEST(WindowPlacementTest, FitsTheFrameIntoTheAvailableArea) {
+  const QRect laptop(0, 32, 1366, 736);  // a 1366x768 screen under a 32 px panel
+  const QSize designed(1700, 950);
+  const QSize minimum(900, 480);
+  const struct {
+    const char* name;
+    QRect wanted;
+    QRect area;
+    QRect fitted;
+  } rows[] = {
+      {"designed, shrunk to the area", QRect(), laptop, QRect(0, 32, 1366, 736)},
+      {"designed, centred in a large area", QRect(), QRect(0, 0, 2560, 1440), QRect(430, 245, 1700, 950)},
+      {"left where it was", QRect(100, 100, 1000, 600), laptop, QRect(100, 100, 1000, 600)},
+      {"moved back onto the screen", QRect(900, 500, 1000, 600), laptop, QRect(366, 168, 1000, 600)},
+      {"grown to the minimum", QRect(10, 40, 300, 200), laptop, QRect(10, 40, 900, 480)},
+      {"a screen smaller than the minimum", QRect(), QRect(0, 0, 800, 450), QRect(0, 0, 800, 450)},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(FitFrame(row.wanted, designed, minimum, row.area), row.fitted) << row.name;
+  }
+}
+
+TEST(WindowPlacementTest, KeepsTheFrameInTheSettings) {
+  test::TempDir dir;
+  QSettings settings(QString::fromStdString((dir.path() / "placement.ini").string()), QSettings::IniFormat);
+  EXPECT_FALSE(StoredFrame(settings).isValid()) << "nothing stored yet";
+  QWidget window;
+  window.setGeometry(120, 90, 1000, 620);
+  SavePlacement(window, settings);
+  EXPECT_EQ(StoredFrame(settings), window.frameGeometry());
+  EXPECT_EQ(settings.value(QStringLiteral("Window/Width")).toInt(), window.frameGeometry().width());
 }
 
 TEST(AboutBoxTest, ShowsTitleVersionIconAndDefaultOkButton) {
