@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Asks an X window to close, as a window manager's close box does: a
-WM_DELETE_WINDOW message. Usage: close_window.py WINDOW_ID"""
+WM_DELETE_WINDOW message. Usage: close_window.py WINDOW_ID
+Prints the moment the message went out, in nanoseconds of the epoch."""
 import ctypes
 import sys
+import time
 
 xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
 xlib.XOpenDisplay.restype = ctypes.c_void_p
@@ -34,3 +36,4 @@ event.xclient.format = 32
 event.xclient.data[0] = xlib.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
 xlib.XSendEvent(display, event.xclient.window, 0, 0, ctypes.byref(event))
 xlib.XFlush(display)
+print(time.time_ns())
