@@ -32,12 +32,12 @@ QSize Scaled(QSizeF size, qreal factor) {
   return QSize(std::max(1, qRound(size.width() * factor)), std::max(1, qRound(size.height() * factor)));
 }
 
-// Maps an unturned page image of `size` onto the page turned clockwise by
-// `quarterTurns`, with the result's top left at the origin.
 bool RendersWhole(QSize shown, qreal ratio) {
   return qint64(shown.width() * ratio) * qint64(shown.height() * ratio) <= kWholePagePixels;
 }
 
+// Maps an unturned page image of `size` onto the page turned clockwise by
+// `quarterTurns`, with the result's top left at the origin.
 QTransform Turn(int quarterTurns, QSize size) {
   return QImage::trueMatrix(QTransform().rotate(90.0 * quarterTurns), size.width(), size.height());
 }
@@ -157,6 +157,48 @@ QSize CPdfControl::PageDisplaySize(int index) const {
   return pages_[index].size();
 }
 
+QPoint CPdfControl::Shift() const {
+  return QPoint(std::max(0, (viewport()->width() - documentSize_.width()) / 2) - horizontalScrollBar()->value(),
+                -verticalScrollBar()->value());
+}
+
+QTransform CPdfControl::PageToViewport(int index) const {
+  if (index < 0 || index >= PageCount()) return {};
+  const QRect shown = pages_[index].translated(Shift());
+  const QSizeF points = document_.pagePointSize(index);
+  // Scaled to the rounded size the renders have, so marks meet the ink.
+  const QSize unturned = rotation_ % 2 == 1 ? shown.size().transposed() : shown.size();
+  return QTransform::fromScale(unturned.width() / points.width(), unturned.height() / points.height()) *
+         Turn(rotation_, unturned) * QTransform::fromTranslate(shown.left(), shown.top());
+}
+
+int CPdfControl::PageAt(QPoint viewportPoint) const {
+  const QPoint at = viewportPoint - Shift();
+  const auto page = std::find_if(pages_.begin(), pages_.end(), [at](const QRect& rect) { return rect.contains(at); });
+  return page == pages_.end() ? -1 : static_cast<int>(page - pages_.begin());
+}
+
+void CPdfControl::ShowArea(int index, const QRectF& area) {
+  if (index < 0 || index >= PageCount()) return;
+  const QRect shown = PageToViewport(index).mapRect(area).toAlignedRect();
+  const QRect room = viewport()->rect();
+  scrollingToPage_ = true;
+  // An area already in view stays where it is; one outside comes to the
+  // middle across and to a third of the height down, leaving its context
+  // above it in view.
+  if (shown.left() < room.left() || shown.right() > room.right()) {
+    QScrollBar& bar = *horizontalScrollBar();
+    bar.setValue(bar.value() + shown.center().x() - room.center().x());
+  }
+  if (shown.top() < room.top() || shown.bottom() > room.bottom()) {
+    QScrollBar& bar = *verticalScrollBar();
+    bar.setValue(bar.value() + shown.top() - room.height() / 3);
+  }
+  scrollingToPage_ = false;
+  SetCurrent(index);
+  viewport()->update();
+}
+
 void CPdfControl::Relayout() {
   const int count = document_.pageCount();
   pages_.assign(static_cast<size_t>(std::max(count, 0)), QRect());
@@ -263,8 +305,7 @@ void CPdfControl::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   painter.fillRect(event->rect(), palette().dark());
   if (pages_.empty()) return;
-  const QPoint shift(std::max(0, (viewport()->width() - documentSize_.width()) / 2) - horizontalScrollBar()->value(),
-                     -verticalScrollBar()->value());
+  const QPoint shift = Shift();
   const QRect area = event->rect();
   for (int index = 0; index < PageCount(); ++index) {
     const QRect shown = pages_[index].translated(shift);
@@ -277,6 +318,9 @@ void CPdfControl::paintEvent(QPaintEvent* event) {
       const QRect visible = shown.intersected(viewport()->rect());
       painter.drawImage(visible.topLeft(), CachedPiece(index, visible.translated(-shown.topLeft())));
     }
+    painter.save();
+    emit PagePainted(&painter, index, PageToViewport(index));
+    painter.restore();
   }
 }
 

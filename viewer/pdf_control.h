@@ -12,6 +12,7 @@
 #include <QPdfDocument>
 #include <QRect>
 #include <QSize>
+#include <QTransform>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -19,6 +20,7 @@
 
 #include "platform/secure_buffer.h"
 
+class QPainter;
 class QPrinter;
 
 namespace qalv {
@@ -69,6 +71,17 @@ class CPdfControl : public QAbstractScrollArea {
 
   // Page `index` as shown now (zoom and rotation), in widget pixels.
   QSize PageDisplaySize(int index) const;
+  // Maps page `index`'s points (origin at its top left, as Qt PDF gives text
+  // and link places) to viewport pixels as the page is shown now.
+  QTransform PageToViewport(int index) const;
+  // The page under `viewportPoint`, or -1 (a gap, a margin, no document).
+  int PageAt(QPoint viewportPoint) const;
+  // Scrolls the least that brings `area` (points) of page `index` into view
+  // and makes that page the current one.
+  void ShowArea(int index, const QRectF& area);
+
+  // The open document, for the search, selection and outline that read it.
+  QPdfDocument& Document() { return document_; }
   // The whole page as shown now, rendered at the screen's pixel density;
   // null when the page is too large to render whole at this zoom.
   QImage RenderPage(int index);
@@ -76,6 +89,9 @@ class CPdfControl : public QAbstractScrollArea {
  signals:
   void CurrentPageChanged(int index);
   void ZoomChanged(int percent);
+  // Page `index` has just been drawn with `painter` (on the viewport), so that
+  // marks such as search hits and the selection go over its content.
+  void PagePainted(QPainter* painter, int index, const QTransform& pageToViewport);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -95,6 +111,9 @@ class CPdfControl : public QAbstractScrollArea {
   };
 
   qreal PixelsPerPoint(int zoom) const;
+  // Where the document's origin lies in the viewport: centred when narrower
+  // than the view, moved by the scroll bars.
+  QPoint Shift() const;
   QSize ShownSize(int index, int zoom) const;
   void SetPercent(int percent);
   int FitPercent() const;

@@ -3,14 +3,20 @@
 #include <QAction>
 #include <QFile>
 #include <QIcon>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSplitter>
 #include <QToolBar>
+#include <QToolButton>
 #include <algorithm>
 #include <array>
 
+#include "viewer/pdf_outline.h"
+#include "viewer/pdf_page_bar.h"
+#include "viewer/pdf_search_bar.h"
 
 namespace qalv {
 namespace {
@@ -59,7 +65,15 @@ constexpr std::array<ToolButton, 12> kButtons{{
 }  // namespace
 
 PDFDlg::PDFDlg(const uint8_t* pdfData, int32_t pdfLength, QWidget* parent)
-    : QDialog(parent), m_pdfControl(new CPdfControl(this)), m_pdfData(pdfData), m_pdfLength(pdfLength) {
+    : QDialog(parent),
+      m_pdfControl(new CPdfControl(this)),
+      m_pdfData(pdfData),
+      m_pdfLength(pdfLength),
+      m_searchBar(new CPdfSearchBar(*m_pdfControl, this)),
+      m_pageBar(new CPdfPageBar(*m_pdfControl, this)),
+      m_body(new QSplitter(this)),
+      m_outline(new CPdfOutline(*m_pdfControl, m_body)),
+      m_selection(*m_pdfControl) {
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("電子保單內容"));
@@ -73,6 +87,35 @@ PDFDlg::PDFDlg(const uint8_t* pdfData, int32_t pdfLength, QWidget* parent)
   connect(&m_dragEnd, &QTimer::timeout, this, &PDFDlg::PlaceControl);
   // Paging by keys or scrolling inside the control moves the buttons too.
   connect(m_pdfControl, &CPdfControl::CurrentPageChanged, this, &PDFDlg::UpdateNavigation);
+
+  m_body->setAccessibleName(QStringLiteral("文件區"));
+  m_body->setAccessibleDescription(QStringLiteral("文件大綱與保單頁面，中間的分隔線可拖曳調整寬度"));
+  m_body->addWidget(m_outline);
+  m_body->addWidget(m_pdfControl);
+  m_body->setStretchFactor(1, 1);
+  m_body->setCollapsible(1, false);
+  // During a drag the bars keep to the bottom edge over the not yet placed
+  // document area.
+  m_searchBar->raise();
+  m_pageBar->raise();
+  connect(m_searchBar, &CPdfSearchBar::OpenChanged, this, [this] {
+    PlaceBars();
+    PlaceControl();
+  });
+  auto* find = new QAction(QStringLiteral("搜尋"), this);
+  find->setShortcut(QKeySequence::Find);
+  find->setShortcutContext(Qt::WindowShortcut);
+  connect(find, &QAction::triggered, m_searchBar, &CPdfSearchBar::Open);
+  addAction(find);
+  // Tab goes the way the eye does: outline, pages, search bar, page field.
+  const std::array<QWidget*, 7> tabs{m_outline,
+                                     m_pdfControl,
+                                     &m_searchBar->Field(),
+                                     &m_searchBar->PreviousButton(),
+                                     &m_searchBar->NextButton(),
+                                     &m_searchBar->CloseButton(),
+                                     &m_pageBar->PageField()};
+  for (size_t next = 1; next < tabs.size(); ++next) setTabOrder(tabs[next - 1], tabs[next]);
 }
 
 int PDFDlg::OnInitDialog() {
@@ -84,6 +127,7 @@ int PDFDlg::OnInitDialog() {
   }
   ApplyMinimumSize();
   resize(minimumSize().expandedTo(size()));
+  PlaceBars();
   PlaceControl();
   if (m_pdfData == nullptr || m_pdfLength <= 0) return kDocumentRefused;
   switch (m_pdfControl->Open(m_pdfData, static_cast<size_t>(m_pdfLength))) {
@@ -95,6 +139,8 @@ int PDFDlg::OnInitDialog() {
       return kNotCreated;
   }
   UpdateNavigation();
+  // A quarter of the width for the outline, when there is one.
+  m_body->setSizes({width() / 4, width() - width() / 4});
   m_pdfControl->setFocus();
   return 0;
 }
@@ -179,7 +225,18 @@ void PDFDlg::Rotate(int quarterTurns) {
 }
 
 void PDFDlg::PlaceControl() {
-  m_pdfControl->setGeometry(rect().adjusted(0, m_toolbarHeight, 0, 0));
+  m_body->setGeometry(rect().adjusted(0, m_toolbarHeight, 0, -BarsHeight()));
+}
+
+int PDFDlg::BarsHeight() const {
+  return m_pageBar->sizeHint().height() + (m_searchBar->isHidden() ? 0 : m_searchBar->sizeHint().height());
+}
+
+void PDFDlg::PlaceBars() {
+  const int pageBar = m_pageBar->sizeHint().height();
+  m_pageBar->setGeometry(0, height() - pageBar, width(), pageBar);
+  const int searchBar = m_searchBar->sizeHint().height();
+  m_searchBar->setGeometry(0, height() - pageBar - searchBar, width(), searchBar);
 }
 
 void PDFDlg::ApplyMinimumSize() {
@@ -197,9 +254,10 @@ void PDFDlg::showEvent(QShowEvent* event) {
 
 void PDFDlg::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
-  // The bar is cheap to stretch; the document is re-rendered only when the
+  // The bars are cheap to stretch; the document is re-rendered only when the
   // control moves.
   if (m_toolBar != nullptr) m_toolBar->resize(width(), m_toolbarHeight);
+  PlaceBars();
   const bool maximized = windowState().testFlag(Qt::WindowMaximized);
   if (maximized || m_maximized) {
     m_maximized = maximized;

@@ -1,5 +1,8 @@
 // The PDF viewer dialog: the decrypted document in a CPdfControl under a bar
-// of twelve buttons for zoom, page navigation, rotation and printing.
+// of twelve buttons for zoom, page navigation, rotation and printing; beside
+// it the outline when the document has bookmarks, below it the search bar
+// (Ctrl+F) and the row with the page and zoom; text is selected with the
+// mouse and copied with Ctrl+C.
 #pragma once
 
 #include <QDialog>
@@ -7,11 +10,17 @@
 #include <cstdint>
 
 #include "viewer/pdf_control.h"
+#include "viewer/pdf_selection.h"
 
 class QAction;
+class QSplitter;
 class QToolBar;
 
 namespace qalv {
+
+class CPdfOutline;
+class CPdfPageBar;
+class CPdfSearchBar;
 
 class PDFDlg : public QDialog {
   Q_OBJECT
@@ -29,6 +38,9 @@ class PDFDlg : public QDialog {
   int exec() override;
 
   CPdfControl& Control() { return *m_pdfControl; }
+  CPdfSearchBar& SearchBar() { return *m_searchBar; }
+  CPdfPageBar& PageBar() { return *m_pageBar; }
+  CPdfOutline& Outline() { return *m_outline; }
   // The toolbar button of `commandId`, or null.
   QAction* Button(int commandId) const;
 
@@ -40,6 +52,8 @@ class PDFDlg : public QDialog {
   bool BuildToolBar();
   void UpdateNavigation();
   void PlaceControl();
+  void PlaceBars();
+  int BarsHeight() const;
   void ApplyMinimumSize();
   void ZoomIn();
   void ZoomOut();
@@ -55,6 +69,14 @@ class PDFDlg : public QDialog {
   // Restarted by every size change; the control is placed again only when
   // the border has stopped moving.
   QTimer m_dragEnd;
+  // Children are deleted in the order they were made: the bars, then the
+  // splitter with the outline before the control, so every model that reads
+  // the control's document goes before the document.
+  CPdfSearchBar* m_searchBar;
+  CPdfPageBar* m_pageBar;
+  QSplitter* m_body;  // the outline beside the control
+  CPdfOutline* m_outline;
+  CPdfSelection m_selection;
 };
 
 }  // namespace qalv

@@ -1,11 +1,15 @@
 // The PDF viewer dialog and its control over documents made by reportlab:
 // button states, zoom and rotation rules, what is really drawn (also at high
 // zoom and on a high-density screen), printing, and that the document stays
-// in memory; and the main window's way into the viewer.
+// in memory, searched and copied from too; and the main window's way into the
+// viewer.
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QClipboard>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPdfDocument>
 #include <QPrinter>
 #include <QScrollBar>
@@ -23,6 +27,7 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 #include "viewer/pdf_dialog.h"
+#include "viewer/pdf_search_bar.h"
 
 namespace qalv {
 namespace {
@@ -304,7 +309,7 @@ TEST_F(PdfViewerTest, HighZoomDrawsOnlyTheVisiblePartInTheRightPlace) {
   }
 }
 
-TEST_F(PdfViewerTest, OpeningKeepsTheDocumentOffTheDisk) {
+TEST_F(PdfViewerTest, OpeningSearchingAndCopyingKeepTheDocumentOffTheDisk) {
   test::TempDir home;
   test::TempDir temp;
   const QByteArray oldHome = qgetenv("HOME");
@@ -314,9 +319,25 @@ TEST_F(PdfViewerTest, OpeningKeepsTheDocumentOffTheDisk) {
   qputenv("TMPDIR", QByteArray::fromStdString(temp.path().string()));
   {
     auto dialog = Show(FivePages());
+    CPdfControl& control = dialog->Control();
     Press(*dialog, kLast);
-    dialog->Control().SetZoom(CPdfControl::kFitWidth);
-    dialog->Control().viewport()->grab();
+    control.SetZoom(CPdfControl::kFitWidth);
+    control.viewport()->grab();
+    // Searching, and copying a hit's text, read the document in memory too.
+    CPdfSearchBar& bar = dialog->SearchBar();
+    bar.Open();
+    QTest::keyClicks(&bar.Field(), "page");
+    QTRY_COMPARE(bar.Result().text(), QStringLiteral("第 5 項，共 5 項"));
+    const QRectF word = control.PageToViewport(4).mapRect(bar.CurrentHit().rectangles().value(0));
+    const QPoint from(qRound(word.left() + 4), qRound(word.center().y()));
+    const QPoint to(qRound(word.right() - 4), from.y());
+    QTest::mousePress(control.viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(control.viewport(), to);
+    QTest::mouseRelease(control.viewport(), Qt::LeftButton, {}, to);
+    dialog->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    QTest::keyClick(&control, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Page"));
     QApplication::processEvents();
   }
   qputenv("HOME", oldHome);
