@@ -77,7 +77,7 @@ const CertificateList& Anchors(const PolicyState& state) {
 
 // Everything after the key identifier's name is made: -1 or the check's result.
 [[nodiscard]] int32_t CheckWithChain(PolicyState& state, std::span<const X509Certificate> own,
-                                     der::Bytes keyId, const char* name) {
+                                     der::Bytes keyId, const char* name, CertificateWalk* walk) {
   const std::string path = state.workFolder + name;
   SignedDataRecord record;
   const int32_t stored = ReadStoredChain(state, path, name, record);
@@ -92,18 +92,18 @@ const CertificateList& Anchors(const PolicyState& state) {
     record = SignedDataRecord{};
     if (FetchTrustedChain(state, keyId, name, path, record) != 0) return -1;
   }
-  return StoreResult(CheckCertificate(own, record.certificates, Anchors(state)));
+  return StoreResult(CheckCertificate(own, record.certificates, Anchors(state), TodayUtc(), walk));
 }
 
 }  // namespace
 
 int32_t CheckAgainstCaChain(PolicyState& state, std::span<const X509Certificate> own,
-                            der::Bytes keyId) {
+                            der::Bytes keyId, CertificateWalk* walk) {
   // Without an identifier there is no chain to name, so nothing to fetch.
   if (own.empty() || keyId.empty() || keyId.size() > kMaxKeyIdLength) return -1;
   char name[2 * kMaxKeyIdLength + 2];
   if (HexUpper(keyId.data(), keyId.size(), name) != 0) return -1;
-  return CheckWithChain(state, own, keyId, name);
+  return CheckWithChain(state, own, keyId, name, walk);
 }
 
 }  // namespace qalv

@@ -21,8 +21,10 @@ namespace qalv {
 
 // -1 when no usable chain was available (or `own` is empty); 0 when the
 // certificate own[0] is good (expiry alone included); else the flags 2 to 7.
-// The anchors are state.trust's; without them nothing is rooted.
+// The anchors are state.trust's; without them nothing is rooted. With
+// `walk`, the check's own flags and path are left there; it stays as it was
+// when there was no chain to check against.
 [[nodiscard]] int32_t CheckAgainstCaChain(PolicyState& state, std::span<const X509Certificate> own,
-                                          der::Bytes keyId);
+                                          der::Bytes keyId, CertificateWalk* walk = nullptr);
 
 }  // namespace qalv

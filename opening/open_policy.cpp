@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <mbedtls/platform_util.h>
 #include <mbedtls/sha256.h>
@@ -14,6 +15,7 @@
 #include "platform/code_page.h"
 #include "platform/file_io.h"
 #include "session/format_local_time.h"
+#include "x509/certificate_summary.h"
 #include "x509/signature.h"
 #include "x509/trust_anchors.h"
 
@@ -58,6 +60,7 @@ void ResetResults(PolicyState& state) {
   }
   SetStatus(state, 0, "");
   state.chainsFetched.clear();
+  for (SignerRecord* signer : {&state.s1Signer, &state.s2Signer, &state.s3Signer}) *signer = {};
 }
 
 std::string StoredTime(const der::Time& t) {
@@ -75,6 +78,18 @@ void CopyTimes(PolicyState& state, const TpkPackage& package) {
       FormatLocalTime(package.s3Certificate.front().validTo, state.ownerWindow);
   state.ipkSignTime = FormatLocalTime(ipk.ipkSignTime, state.ownerWindow);
   state.tpkSignTime = FormatLocalTime(package.tpkSignTime, state.ownerWindow);
+}
+
+void RecordSignerCertificates(PolicyState& state, const TpkPackage& package) {
+  const std::pair<SignerRecord*, const CertificateList*> signers[] = {
+      {&state.s1Signer, &package.ipkData.s1Certificate},
+      {&state.s2Signer, &package.ipkData.s2Certificate},
+      {&state.s3Signer, &package.s3Certificate}};
+  for (const auto& [signer, list] : signers) {
+    const X509Certificate& cert = list->front();
+    signer->certificate = SummarizeCertificate(cert);
+    signer->der.assign(cert.raw.begin(), cert.raw.end());
+  }
 }
 
 // The insurer's texts are UTF-8; the identifiers, addresses and versions are
@@ -137,15 +152,21 @@ void WriteImages(PolicyState& state, const TpkPackage& package) {
   }
 }
 
-int32_t CheckCertificate(PolicyState& state, const CertificateList& list) {
+int32_t CheckCertificate(PolicyState& state, const CertificateList& list, CertificateWalk& walk) {
   const X509Certificate& cert = list.front();
-  return CheckAgainstCaChain(state, list, cert.authorityKeyId);
+  return CheckAgainstCaChain(state, list, cert.authorityKeyId, &walk);
 }
 
+// `digestId` carries on from one signature to the next, since the verifier
+// leaves it as it was when it never reaches a DigestInfo; `written` is this
+// signature's own, -1 when the verifier wrote none.
 int32_t Verify(const CertificateList& signer, int32_t& digestId, der::Bytes data,
-               der::Bytes signature) {
-  return VerifySignature(signer.front().publicKey, digestId, data.data(), data.size(),
-                         signature.data(), signature.size());
+               der::Bytes signature, int32_t& written) {
+  written = -1;
+  const int32_t result = VerifySignature(signer.front().publicKey, written, data.data(),
+                                         data.size(), signature.data(), signature.size());
+  if (written != -1) digestId = written;
+  return result;
 }
 
 bool DigestMatches(der::Bytes stored, der::Bytes data) {
@@ -155,11 +176,14 @@ bool DigestMatches(der::Bytes stored, der::Bytes data) {
 }
 
 // The certified part's own verdict: the s3 signature and the s3 certificate,
-// with the digest identifier the s3 verification left.
+// with the digest identifier the s3 verification left, and what describes
+// the s3 signer (the check's walk, the identifier its signature wrote).
 struct CertifiedPart {
   int32_t signResult = -1;
   int32_t certResult = -1;
   int32_t digestId = 0;
+  CertificateWalk walk;
+  int32_t signerDigestId = -1;
 };
 
 // s3 certifies only when its signer is one of the authority's own signing
@@ -170,12 +194,13 @@ bool SignedByAuthority(const PolicyState& state, const TpkPackage& package) {
 
 CertifiedPart CheckCertifiedPart(PolicyState& state, const TpkPackage& package) {
   CertifiedPart part;
-  part.certResult = CheckCertificate(state, package.s3Certificate);
+  part.certResult = CheckCertificate(state, package.s3Certificate, part.walk);
   if (part.certResult != -1 && !SignedByAuthority(state, package)) {
     part.certResult |= CERT_NOT_AUTHORITY;
+    part.walk.flags |= CERT_NOT_AUTHORITY;
   }
   part.signResult = Verify(package.s3Certificate, part.digestId, package.tpkPlaintext,
-                           package.s3Signature);
+                           package.s3Signature, part.signerDigestId);
   return part;
 }
 
@@ -209,17 +234,20 @@ void Judge(PolicyState& state, const TpkPackage& package, const std::string& pas
   // request, the same digest identifier.
   const CertifiedPart s3 = certified ? *certified : CheckCertifiedPart(state, package);
   state.s3CertResult = s3.certResult;
-  state.s2CertResult = CheckCertificate(state, ipk.s2Certificate);
-  state.s1CertResult = CheckCertificate(state, ipk.s1Certificate);
+  state.s3Signer.check = s3.walk;
+  state.s2CertResult = CheckCertificate(state, ipk.s2Certificate, state.s2Signer.check.emplace());
+  state.s1CertResult = CheckCertificate(state, ipk.s1Certificate, state.s1Signer.check.emplace());
   if (state.s3CertResult != 0 || state.s2CertResult != 0 || state.s1CertResult != 0) {
     SetStatus(state, status::kCertificates);
   }
 
   int32_t digestId = s3.digestId;
   state.s3SignResult = s3.signResult;
+  state.s3Signer.digestId = s3.signerDigestId;
   if (state.s3SignResult != 0) SetStatus(state, status::kS3Signature);
 
-  state.s2SignResult = Verify(ipk.s2Certificate, digestId, ipk.signedRegion, ipk.s2Signature);
+  state.s2SignResult = Verify(ipk.s2Certificate, digestId, ipk.signedRegion, ipk.s2Signature,
+                              state.s2Signer.digestId);
   if (state.s2SignResult != 0) SetStatus(state, status::kS2Signature);
 
   const bool cipherIntact = DigestMatches(ipk.cipherDigest, package.cipher);
@@ -241,7 +269,8 @@ void Judge(PolicyState& state, const TpkPackage& package, const std::string& pas
     return;
   }
   const der::Bytes document(state.pdfData.data(), static_cast<size_t>(state.pdfLength));
-  state.s1SignResult = Verify(ipk.s1Certificate, digestId, document, ipk.s1Signature);
+  state.s1SignResult =
+      Verify(ipk.s1Certificate, digestId, document, ipk.s1Signature, state.s1Signer.digestId);
   if (state.s1SignResult != 0) SetStatus(state, status::kS1Signature);
   state.s1DigestId = digestId;
 }
@@ -261,6 +290,7 @@ int32_t Open(PolicyState& state, const std::filesystem::path& path, TpkPackage& 
   }
   CopyTimes(state, package);
   CopyVersionInfo(state, package.versionInfo);
+  RecordSignerCertificates(state, package);
 
   if (state.winSupport != 1) {
     if (state.ownerWindow != nullptr) {

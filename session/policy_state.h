@@ -6,15 +6,33 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "platform/secure_buffer.h"
 #include "session/owner_window.h"
+#include "x509/certificate_check.h"
+#include "x509/certificate_summary.h"
 
 namespace qalv {
 
 struct TrustAnchors;
+
+// What an opening saw of one signer, kept so that the signer can be
+// described (and its certificate exported) after it.
+struct SignerRecord {
+  // The signer certificate as the package reader read it, and its DER
+  // (wiped when released); nothing when the package was not read.
+  std::optional<CertificateSummary> certificate;
+  WipedBytes der;
+  // The certificate check once it ran in this opening (flags -1: no usable
+  // chain). The s3 signer's flags include CERT_NOT_AUTHORITY when the opening
+  // added it to the result.
+  std::optional<CertificateWalk> check;
+  // The digest identifier its signature verification wrote; -1 while none.
+  int32_t digestId = -1;
+};
 
 // The three bytes the online services hash in front of their request data.
 inline constexpr char kAuthPrefix[] = "QUV";
@@ -82,6 +100,11 @@ struct PolicyState {
   int32_t s2CertResult = -1;
   int32_t s1CertResult = -1;
   int32_t decryptState = -1;
+
+  // The signers of s1, s2 and s3 as the opening saw them.
+  SignerRecord s1Signer;
+  SignerRecord s2Signer;
+  SignerRecord s3Signer;
 
   // Zero-terminated; bytes up to the terminator enter the authenticators.
   std::array<uint8_t, 260> authPrefix{};

@@ -84,6 +84,10 @@ TEST_F(OpenPolicyTest, GenuinePackagePassesEveryCheck) {
   }
   EXPECT_EQ(state_.s1DigestId, 11);
   ExpectDocument(spec);
+  // The signers' certificates are kept for export, byte for byte.
+  EXPECT_EQ(state_.s1Signer.der, spec.s1.signer.certificate);
+  EXPECT_EQ(state_.s2Signer.der, spec.s2.signer.certificate);
+  EXPECT_EQ(state_.s3Signer.der, spec.s3.signer.certificate);
   EXPECT_TRUE(window_.messages.empty());
   ASSERT_EQ(window_.passwordRequests.size(), 1u);
   EXPECT_EQ(window_.passwordRequests[0],

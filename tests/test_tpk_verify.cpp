@@ -4,12 +4,19 @@
 
 #include <mbedtls/sha256.h>
 
+#include <ctime>
 #include <filesystem>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "opening/signer_details.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/local_server.h"
 #include "tests/support/test_support.h"
+#include "writer/package_writer.h"
+#include "writer/test_pki.h"
 
 namespace qalv {
 namespace {
@@ -56,9 +63,9 @@ class TpkVerifyTest : public testing::Test {
   }
 
   test::TpkAnswer Verify(const std::string& package, const std::string& options,
-                         const std::string& work = "work") {
+                         const std::string& work = "work", const std::string& pki = "pki") {
     return test::RunTpk("verify " + package + " --work-dir " + Quoted(work) + " --trust-dir " +
-                        Quoted("pki/trust") + " " + options);
+                        Quoted(pki + "/trust") + " " + options);
   }
 
   static test::TempDir* dir_;
@@ -116,6 +123,12 @@ TEST_F(TpkVerifyTest, RefusalsEndWithTheirStatus) {
   const test::TpkAnswer noPassword = Verify(package, "");
   EXPECT_EQ(noPassword.exitCode, 1);
   EXPECT_EQ(noPassword.json["statusCode"].asInt(), 1002);
+  for (const char* role : {"s1", "s2", "s3"}) {
+    const Json::Value& signer = noPassword.json["signers"][role];
+    EXPECT_EQ(signer["certResult"].asInt(), -1) << role;
+    EXPECT_EQ(signer["reasons"].size(), 0u) << role << ": a check that never ran did not fail";
+    EXPECT_EQ(signer["digest"].asString(), "") << role;
+  }
 
   const test::TpkAnswer wrong = Verify(package, "--password wrong");
   EXPECT_EQ(wrong.exitCode, 1);
@@ -127,6 +140,7 @@ TEST_F(TpkVerifyTest, RefusalsEndWithTheirStatus) {
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.json["statusCode"].asInt(), 1003);
   EXPECT_EQ(missing.json["statusText"].asString(), "讀取電子保單資料錯誤");
+  EXPECT_EQ(missing.json["signers"], Json::Value(Json::objectValue)) << "no certificate was read";
 
   const std::string other = Pack("other-platform.tpk", "--win-support 0");
   const test::TpkAnswer platform = Verify(other, std::string("--password ") + kPassword);
@@ -216,6 +230,194 @@ TEST_F(TpkVerifyTest, PackagesAnyoneCanMakeAreNotCertified) {
       if (entry.path().filename().string().size() != 3) ++chainFiles;
     }
     EXPECT_EQ(chainFiles, row.chainFiles);
+  }
+}
+
+// What a signer shares with its certificate file, as OpenSSL's command line
+// reads the file: the members of `signers` under their names there.
+Json::Value OpenSslView(const std::string& certificatePath) {
+  const test::Bytes out = test::OpenSsl(
+      "x509 -inform DER -noout -fingerprint -sha256 -serial -dateopt iso_8601 -startdate "
+      "-enddate -subject -issuer -nameopt sep_multiline,oid",
+      test::ReadFile(certificatePath));
+  Json::Value view(Json::objectValue);
+  Json::Value* name = nullptr;
+  std::istringstream lines(std::string(out.begin(), out.end()));
+  for (std::string line; std::getline(lines, line);) {
+    const size_t equals = line.find('=');
+    const std::string key = line.substr(0, equals);
+    std::string value = line.substr(equals + 1);
+    if (key.starts_with("    ") && name != nullptr) {  // one attribute of the name above
+      Json::Value attribute(Json::arrayValue);
+      attribute.append(key.substr(4));
+      attribute.append(value);
+      name->append(attribute);
+    } else if (key == "subject" || key == "issuer") {
+      name = &(view[key] = Json::Value(Json::arrayValue));
+    } else if (key == "sha256 Fingerprint") {
+      std::erase(value, ':');
+      view["sha256Fingerprint"] = value;
+    } else if (key == "notBefore" || key == "notAfter") {
+      value[10] = 'T';  // "YYYY-MM-DD HH:MM:SSZ"
+      view[key] = value;
+    } else {
+      view[key] = value;
+    }
+  }
+  return view;
+}
+
+TEST_F(TpkVerifyTest, SignersAreDescribedAsOpenSslReadsTheirCertificates) {
+  const test::TpkAnswer answer = Verify(Pack("described.tpk"), std::string("--password ") + kPassword);
+  ASSERT_EQ(answer.exitCode, 0) << answer.out;
+  const writer::TestPki& keys = test::SharedPki();
+  const struct {
+    const char* role;
+    const char* certificate;
+    const writer::Identity writer::TestPki::*identity;
+  } rows[] = {{"s1", "insurer", &writer::TestPki::insurer},
+              {"s2", "insurer", &writer::TestPki::insurer},
+              {"s3", "authority", &writer::TestPki::authority}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.role);
+    const Json::Value& signer = answer.json["signers"][row.role];
+    const Json::Value expected = OpenSslView(Path("pki/") + row.certificate + ".crt");
+    for (const char* member : {"sha256Fingerprint", "notBefore", "notAfter", "subject", "issuer"}) {
+      EXPECT_EQ(signer[member], expected[member]) << member;
+    }
+    // OpenSSL leaves out the zero byte that keeps a serial positive.
+    std::string serial = signer["serial"].asString();
+    if (serial.starts_with("00")) serial.erase(0, 2);
+    EXPECT_EQ(serial, expected["serial"].asString());
+    EXPECT_EQ(signer["keyBits"].asUInt(), (keys.*row.identity).key->Bits());
+    EXPECT_EQ(signer["digest"].asString(), "SHA-256");
+
+    const char* walked[] = {row.certificate, "intermediate", "root"};
+    const Json::Value& path = signer["path"];
+    ASSERT_EQ(path.size(), std::size(walked));
+    for (Json::ArrayIndex i = 0; i < path.size(); ++i) {
+      const Json::Value step = OpenSslView(Path("pki/") + walked[i] + ".crt");
+      EXPECT_EQ(path[i]["sha256Fingerprint"], step["sha256Fingerprint"]) << walked[i];
+      EXPECT_EQ(path[i]["subject"], step["subject"]) << walked[i];
+      EXPECT_EQ(path[i]["anchor"].asBool(), i + 1 == path.size()) << "only the root is an anchor";
+    }
+  }
+}
+
+// One row per way a signer's checks fail, and the sentences that say so.
+TEST_F(TpkVerifyTest, SignersSayWhyTheirChecksFailed) {
+  const writer::TestPki& keys = test::SharedPki();
+  const std::time_t now = std::time(nullptr);
+  const auto spec = [now](const std::string& subject, std::time_t notAfter, bool isCa) {
+    writer::CertificateSpec certificate;
+    certificate.subject = subject;
+    certificate.isCa = isCa;
+    certificate.notBefore = writer::CertTimeText(now - 400 * 86400);
+    certificate.notAfter = writer::CertTimeText(notAfter);
+    return certificate;
+  };
+  const std::string insurerName = writer::kPkiRoles[2].subject;
+  const std::string insurerKey = " --signer-key " + Quoted("pki/insurer.key");
+
+  // The insurer's key, certified by the intermediate until yesterday.
+  test::WriteFile(Path("expired.crt"),
+                  writer::IssueCertificate(spec(insurerName, now - 86400, false), keys.insurer.key,
+                                           &keys.intermediate).certificate);
+  // Signed with the intermediate's key, in a name that no chain holds.
+  const writer::Identity unnamedIssuer{keys.intermediate.key, "CN=QALV Unknown CA,C=TW", {}};
+  test::WriteFile(Path("unknown-issuer.crt"),
+                  writer::IssueCertificate(spec(insurerName, now + 30 * 86400, false),
+                                           keys.insurer.key, &unnamedIssuer).certificate);
+  // A second PKI, whose trust folder trusts none of the first.
+  ASSERT_EQ(test::RunTpk("ca --bits 1024 --out " + Quoted("other")).exitCode, 0);
+  // A chain that leads to the trusted root, but whose first certificate
+  // cross-certifies the intermediate's key under a root of someone else's:
+  // the signers' walk takes that one.
+  const writer::Identity otherRoot =
+      writer::IssueCertificate(spec("CN=QALV Other Root CA,C=TW", now + 30 * 86400, true),
+                               std::make_shared<writer::RsaKey>(writer::RsaKey::Generate(1024)),
+                               nullptr);
+  const writer::Identity crossCertified =
+      writer::IssueCertificate(spec(writer::kPkiRoles[1].subject, now + 30 * 86400, true),
+                               keys.intermediate.key, &otherRoot);
+  const writer::Bytes crossChain = writer::ChainFile(
+      {crossCertified.certificate, otherRoot.certificate,
+       test::ReadFile(Path("pki/intermediate.crt")), test::ReadFile(Path("pki/root.crt"))});
+  // s1's signature damaged, s2 and s3 made again over it.
+  writer::PackageSpec damaged = writer::DefaultPackageSpec(keys);
+  damaged.password = kPassword;
+  damaged.versionInfo.certChainUrl = ServiceUrl("/acquvSrv/caChain");
+  writer::DerNode tree = writer::BuildPackageTree(damaged);
+  writer::Bytes s1Signature = writer::BitStringValue(tree.At("s1Signature"));
+  s1Signature[s1Signature.size() / 2] ^= 0x01;
+  writer::SetBitStringValue(tree.At("s1Signature"), s1Signature);
+  writer::Resign(tree, damaged);
+  test::WriteFile(Path("damaged-s1.tpk"), writer::Serialize(tree));
+
+  struct Signer {
+    std::vector<std::string> reasons;
+    std::vector<bool> anchors;  // of the walk, signer first
+    std::string digest = "SHA-256";
+  };
+  namespace reason = signer_reason;
+  const Signer passes{{}, {false, false, true}};
+  const Signer expired{{reason::kExpired}, {false, false, true}};
+  const Signer unknownIssuer{{reason::kIssuerUnverified, reason::kNoTrustedRoot}, {false}};
+  const Signer noChain{{reason::kNoChain}, {}};
+  const Signer untrustedRoot{{reason::kNoTrustedRoot}, {false, false, false}};
+  const struct {
+    const char* name;
+    std::string package;
+    std::string pki;  // whose trust folder
+    writer::Bytes storedChain;
+    int status;
+    Signer s1, s2, s3;
+  } rows[] = {
+      {"genuine", Pack("why-genuine.tpk"), "pki", {}, 0, passes, passes, passes},
+      {"expired insurer",
+       Pack("why-expired.tpk", insurerKey + " --signer-cert " + Quoted("expired.crt")), "pki", {},
+       0, expired, expired, passes},
+      {"issuer the chain does not hold",
+       Pack("why-unknown-issuer.tpk", insurerKey + " --signer-cert " + Quoted("unknown-issuer.crt")),
+       "pki", {}, 1016, unknownIssuer, unknownIssuer, passes},
+      {"signers under a root that is not trusted", Pack("why-other-root.tpk"), "other", {}, 1016,
+       noChain, noChain, noChain},
+      {"walk ending at a root that is not trusted", Pack("why-cross.tpk"), "pki", crossChain, 1016,
+       untrustedRoot, untrustedRoot, untrustedRoot},
+      // Checked before the password for the update offer, which it closes.
+      {"insurer's certificate as s3",
+       Pack("why-insurer-s3.tpk", "--ca-key " + Quoted("pki/insurer.key") + " --ca-cert " +
+                                      Quoted("pki/insurer.crt") + " --win-version 1.2.9.0"),
+       "pki", {}, 1016, passes, passes, {{reason::kNotAuthority}, {false, false, true}}},
+      {"damaged s1 signature", Quoted("damaged-s1.tpk"), "pki", {}, 1009,
+       {{reason::kSignatureMismatch}, {false, false, true}, ""}, passes, passes},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string work = std::string("why-") + row.name;
+    if (!row.storedChain.empty()) {
+      test::StoreSealedChain(Path(work), *keys.intermediate.key, row.storedChain);
+    }
+    const test::TpkAnswer answer =
+        Verify(row.package, std::string("--password ") + kPassword, work, row.pki);
+    EXPECT_EQ(answer.json["statusCode"].asInt(), row.status) << answer.out;
+    const struct {
+      std::string role;
+      const Signer& expected;
+    } signers[] = {{"s1", row.s1}, {"s2", row.s2}, {"s3", row.s3}};
+    for (const auto& [role, expected] : signers) {
+      SCOPED_TRACE(role);
+      const Json::Value& signer = answer.json["signers"][role];
+      std::vector<std::string> reasons;
+      for (const Json::Value& reason : signer["reasons"]) reasons.push_back(reason.asString());
+      EXPECT_EQ(reasons, expected.reasons);
+      std::vector<bool> anchors;
+      for (const Json::Value& step : signer["path"]) anchors.push_back(step["anchor"].asBool());
+      EXPECT_EQ(anchors, expected.anchors);
+      EXPECT_EQ(signer["digest"].asString(), expected.digest);
+      EXPECT_EQ(signer["certResult"], answer.json[role + "CertResult"]);
+      EXPECT_EQ(signer["signResult"], answer.json[role + "SignResult"]);
+    }
   }
 }
 

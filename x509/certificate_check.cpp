@@ -21,9 +21,10 @@ bool Issued(const X509Certificate& issuer, const X509Certificate& lower) {
 // starting over at the first candidate after every step. A certificate is
 // climbed to at most once, so issuers that certify each other, or a
 // self-issued top that the key-identifier rule does not call self-signed, end
-// the walk where it would come round again. True when any step was taken.
+// the walk where it would come round again. True when any step was taken;
+// every step is appended to `steps` when given.
 bool Climb(const X509Certificate*& current, std::span<const X509Certificate> candidates,
-           bool requireCa) {
+           bool requireCa, std::vector<const X509Certificate*>* steps = nullptr) {
   std::vector<bool> visited(candidates.size(), false);
   bool climbed = false;
   size_t i = 0;
@@ -37,6 +38,7 @@ bool Climb(const X509Certificate*& current, std::span<const X509Certificate> can
     visited[i] = true;
     climbed = true;
     current = &candidate;
+    if (steps != nullptr) steps->push_back(current);
     if (candidate.selfSigned != 0) break;
     i = 0;
   }
@@ -59,18 +61,30 @@ CivilDate TodayUtc() {
 }
 
 int32_t CheckCertificate(std::span<const X509Certificate> own, const CertificateList& caList,
-                         const CertificateList& anchors, CivilDate today) {
-  // Nothing to check: nothing verified, no root reached.
-  if (own.empty()) return CERT_ISSUER_UNVERIFIED | CERT_NO_ROOT;
+                         const CertificateList& anchors, CivilDate today, CertificateWalk* walk) {
+  // Nothing to check: nothing verified, no root reached, nothing walked.
+  if (own.empty()) {
+    if (walk != nullptr) *walk = {CERT_ISSUER_UNVERIFIED | CERT_NO_ROOT, {}};
+    return CERT_ISSUER_UNVERIFIED | CERT_NO_ROOT;
+  }
   int32_t flags = CERT_ISSUER_UNVERIFIED;
   if (ExpiredBefore(own.front().validTo, today)) flags |= CERT_EXPIRED;
 
   // The certificate's own companions lead up first, without clearing any flag:
   // only an issuer from the authority's chain counts as verified.
   const X509Certificate* current = &own.front();
-  Climb(current, own.subspan(1), /*requireCa=*/true);
-  if (Climb(current, caList, /*requireCa=*/false)) flags &= ~CERT_ISSUER_UNVERIFIED;
+  std::vector<const X509Certificate*> steps{current};
+  Climb(current, own.subspan(1), /*requireCa=*/true, &steps);
+  if (Climb(current, caList, /*requireCa=*/false, &steps)) flags &= ~CERT_ISSUER_UNVERIFIED;
   if (!MatchesTrusted(*current, anchors)) flags |= CERT_NO_ROOT;
+  if (walk != nullptr) {
+    // Summarised while the chain's records are still alive.
+    walk->flags = flags;
+    walk->path.clear();
+    for (const X509Certificate* step : steps) {
+      walk->path.push_back({SummarizeCertificate(*step), MatchesTrusted(*step, anchors)});
+    }
+  }
   return flags;
 }
 

@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "der/cursor.h"
 #include "x509/certificate.h"
+#include "x509/certificate_summary.h"
 
 namespace qalv {
 
@@ -27,13 +29,30 @@ struct CivilDate {
 };
 CivilDate TodayUtc();
 
+// One certificate a check walked through, and whether it matches a trust
+// anchor.
+struct PathStep {
+  CertificateSummary certificate;
+  bool anchor = false;
+};
+
+// What one certificate check saw, for telling a person why it came out as
+// it did: its flags (-1 while no check could be made) and the certificates
+// it walked, the one checked first and the one where the walk ended last.
+struct CertificateWalk {
+  int32_t flags = -1;
+  std::vector<PathStep> path;
+};
+
 // The flags of the certificate own[0] against the chain `caList`, on
 // `today`. The records after it in its own list are tried as its issuers
 // before the chain; the path counts as rooted only when it ends at a
-// certificate matching one of `anchors`.
+// certificate matching one of `anchors`. With `walk`, the flags and the path
+// are also left there.
 [[nodiscard]] int32_t CheckCertificate(std::span<const X509Certificate> own,
                                        const CertificateList& caList,
-                                       const CertificateList& anchors, CivilDate today = TodayUtc());
+                                       const CertificateList& anchors, CivilDate today = TodayUtc(),
+                                       CertificateWalk* walk = nullptr);
 
 // True when a certificate of `chain` has `keyId` as its subject key
 // identifier and its walk through the chain's certificates ends at an anchor:

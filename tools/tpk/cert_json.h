@@ -1,4 +1,5 @@
-// JSON forms shared by the subcommands: certificates, byte strings and times.
+// JSON forms shared by the subcommands: certificates and names. Byte strings
+// and times are written with the core's own texts (x509/certificate_summary.h).
 #pragma once
 
 #include <cstddef>
@@ -9,18 +10,16 @@
 
 #include "platform/secure_buffer.h"
 #include "x509/certificate.h"
+#include "x509/certificate_summary.h"
 
 namespace qalv::tpk {
 
-// Upper-case hexadecimal text of the bytes.
-std::string HexText(const uint8_t* data, size_t length);
+// The certificate's summary as tpk names its members: "subject", "issuer",
+// "serial", "notBefore", "notAfter" and "keyBits".
+Json::Value SummaryToJson(const CertificateSummary& summary);
 
-// "YYYY-MM-DDTHH:MM:SSZ".
-std::string UtcText(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
-                    int32_t second);
-
-// Dotted-decimal text of a DER OID's content bytes.
-std::string OidText(const uint8_t* data, size_t length);
+// A name as [[oid, value], ...].
+Json::Value NameToJson(const NameText& name);
 
 // Every member of `tpk cert`'s answer except "result".
 Json::Value CertificateToJson(const X509Certificate& cert);

@@ -71,10 +71,6 @@ Json::Value VersionInfoToJson(const VersionInfo& info) {
   return json;
 }
 
-std::string TimeText(const der::Time& t) {
-  return UtcText(t.year, t.month, t.day, t.hour, t.minute, t.second);
-}
-
 Json::Value FirstCertificate(const CertificateList& list) {
   return list.empty() ? Json::Value(Json::objectValue) : CertificateToJson(list.front());
 }
@@ -86,8 +82,8 @@ Json::Value PackageToJson(const TpkPackage& package) {
   json["version"] = package.version;
   json["ipkVersion"] = ipk.version;
   json["versionInfo"] = VersionInfoToJson(package.versionInfo);
-  json["tpkSignTime"] = TimeText(package.tpkSignTime);
-  json["ipkSignTime"] = TimeText(ipk.ipkSignTime);
+  json["tpkSignTime"] = UtcText(package.tpkSignTime);
+  json["ipkSignTime"] = UtcText(ipk.ipkSignTime);
   json["tpkPlaintextLength"] = static_cast<Json::UInt64>(package.tpkPlaintext.size());
   json["signedRegionLength"] = static_cast<Json::UInt64>(ipk.signedRegion.size());
   json["cipherLength"] = static_cast<Json::UInt64>(package.cipher.size());

@@ -7,11 +7,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <mbedtls/sha256.h>
 
 #include "net/online_verification.h"
 #include "opening/open_policy.h"
+#include "opening/signer_details.h"
 #include "platform/file_io.h"
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
@@ -110,6 +112,44 @@ Json::Value StateToJson(const PolicyState& state) {
   return json;
 }
 
+Json::Value PathToJson(const std::vector<PathStep>& path) {
+  Json::Value steps(Json::arrayValue);
+  for (const PathStep& step : path) {
+    Json::Value json(Json::objectValue);
+    json["subject"] = NameToJson(step.certificate.subject);
+    json["sha256Fingerprint"] = step.certificate.sha256Fingerprint;
+    json["anchor"] = step.anchor;
+    steps.append(json);
+  }
+  return steps;
+}
+
+Json::Value SignerToJson(const SignerDetails& signer) {
+  Json::Value json = SummaryToJson(signer.certificate);
+  json["sha256Fingerprint"] = signer.certificate.sha256Fingerprint;
+  json["certResult"] = signer.certResult;
+  json["signResult"] = signer.signResult;
+  json["digest"] = signer.digest;
+  json["path"] = PathToJson(signer.path);
+  Json::Value reasons(Json::arrayValue);
+  for (const std::string& reason : signer.reasons) reasons.append(reason);
+  json["reasons"] = reasons;
+  return json;
+}
+
+// Only the signers whose certificates the package reader read.
+Json::Value SignersToJson(const PolicySigners& signers) {
+  Json::Value json(Json::objectValue);
+  const struct {
+    const char* key;
+    std::optional<SignerDetails> PolicySigners::*signer;
+  } roles[] = {{"s1", &PolicySigners::s1}, {"s2", &PolicySigners::s2}, {"s3", &PolicySigners::s3}};
+  for (const auto& role : roles) {
+    if (const auto& signer = signers.*role.signer) json[role.key] = SignerToJson(*signer);
+  }
+  return json;
+}
+
 int RunVerify(const VerifyOptions& options) {
   std::optional<std::string> password = options.password;
   if (options.passwordFile) {
@@ -132,6 +172,7 @@ int RunVerify(const VerifyOptions& options) {
 
   const int32_t status = OpenPolicy(state, options.file);
   Json::Value answer = StateToJson(state);
+  answer["signers"] = SignersToJson(DescribeSigners(state));
 
   if (options.extractPdf && state.decryptState == 0 &&
       WriteWholeFile(*options.extractPdf, state.pdfData.data(),
