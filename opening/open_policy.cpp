@@ -60,6 +60,7 @@ void ResetResults(PolicyState& state) {
   }
   SetStatus(state, 0, "");
   state.chainsFetched.clear();
+  state.packageSha256.clear();
   for (SignerRecord* signer : {&state.s1Signer, &state.s2Signer, &state.s3Signer}) *signer = {};
 }
 
@@ -282,6 +283,12 @@ int32_t Open(PolicyState& state, const std::filesystem::path& path, TpkPackage& 
   if (ReadWholeFile(path, package.copy) != 0) {
     SetStatus(state, status::kUnreadable);
     return state.statusCode;
+  }
+  // What a verification report names the file by: the bytes verified, not
+  // whatever may lie at the path later.
+  uint8_t digest[kDigestLength];
+  if (mbedtls_sha256_ret(package.copy.data(), package.copy.size(), digest, 0) == 0) {
+    state.packageSha256 = HexText(digest, sizeof digest);
   }
   state.parseResult = ReadPackage(package, nullptr, 0);
   if (state.parseResult != 0) {

@@ -13,6 +13,15 @@ bool OwnerClosed(const PolicyState& state) {
   return state.ownerWindow != nullptr && state.ownerWindow->Closed();
 }
 
+bool InsurerTrusted(const PolicyState& state) {
+  return state.s1SignResult == 0 && state.s2SignResult == 0 && state.s1CertResult == 0 &&
+         state.s2CertResult == 0;
+}
+
+bool AuthorityTrusted(const PolicyState& state) {
+  return state.s3SignResult == 0 && state.s3CertResult == 0;
+}
+
 std::string_view AuthPrefixText(const PolicyState& state) {
   const auto* text = reinterpret_cast<const char*>(state.authPrefix.data());
   return {text, strnlen(text, state.authPrefix.size())};

@@ -117,6 +117,9 @@ struct PolicyState {
   std::string ipkSignTime;
   std::string tpkSignTime;
   std::string onlineResponse;
+  // SHA-256 of the package file's bytes as the opening read them, upper-case
+  // hexadecimal; "" before a file was read.
+  std::string packageSha256;
 
   // Key identifiers (hexadecimal) whose chain the chain service answered in
   // the current opening: it is not asked for them again before the next.
@@ -126,6 +129,11 @@ struct PolicyState {
 // True when the window the state works for has closed: nothing more is
 // written for it.
 bool OwnerClosed(const PolicyState& state);
+
+// Whether the insurer's seal (s1 and s2) and the authority's seal (s3) show
+// as trusted: both their signatures and certificates passed.
+bool InsurerTrusted(const PolicyState& state);
+bool AuthorityTrusted(const PolicyState& state);
 
 // The prefix's bytes up to its terminator.
 std::string_view AuthPrefixText(const PolicyState& state);

@@ -37,6 +37,7 @@
 #include "ui/shell/registration.h"
 #include "ui/shell/system_error_text.h"
 #include "ui/shell/window_placement.h"
+#include "ui/signer_details_flow.h"
 #include "ui/wiped_text.h"
 #include "viewer/pdf_dialog.h"
 #include "x509/trust_anchors.h"
@@ -111,7 +112,10 @@ CQUVPCReaderDlg::CQUVPCReaderDlg(RecentFileList& recent, QString fileArgument, Q
       writer_(page_),
       bridge_(new ScriptBridge(*this, writer_, this)),
       chooseOpen_([this] { return ChooseOpenFile(); }),
-      chooseSave_([this](const QString& proposed) { return ChooseSaveFile(proposed); }) {
+      chooseSave_([this](const QString& proposed) { return ChooseSaveFile(proposed); }),
+      chooseExport_([this](const QString& proposed, const QString& filter) {
+        return ChooseExportFile(proposed, filter);
+      }) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
   setFont(PageFont());
@@ -231,6 +235,10 @@ bool CQUVPCReaderDlg::JsOnlineVerify() {
   return RunOnlineVerification(context, this);
 }
 
+void CQUVPCReaderDlg::JsShowSignerDetails(const QString& signer) {
+  ShowSignerDetails(*m_policy, m_policyPath, *page_, signer, chooseExport_, this);
+}
+
 QString CQUVPCReaderDlg::BridgeProperty(const QString& name) const {
   return name == u"m_b64Data" ? m_b64Data : m_dataPin;
 }
@@ -259,6 +267,8 @@ void CQUVPCReaderDlg::OpenDropped(const QString& path) {
   page_->runJavaScript(QStringLiteral("openTpk()"));
 }
 
+void CQUVPCReaderDlg::SetExportChooser(ExportChooser choose) { chooseExport_ = std::move(choose); }
+
 void CQUVPCReaderDlg::SetFileChoosers(OpenChooser open, SaveChooser save) {
   chooseOpen_ = std::move(open);
   chooseSave_ = std::move(save);
@@ -271,6 +281,15 @@ QString CQUVPCReaderDlg::ChooseOpenFile() {
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setDefaultSuffix(QStringLiteral("tpk"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+QString CQUVPCReaderDlg::ChooseExportFile(const QString& proposedName, const QString& filter) {
+  QFileDialog dialog(this, QStringLiteral("另存新檔"), QString(), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.selectFile(proposedName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }

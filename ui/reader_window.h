@@ -13,6 +13,7 @@
 #include "ui/reader_context.h"
 #include "ui/script_bridge.h"
 #include "ui/shell/recent_file_list.h"
+#include "ui/signer_details_flow.h"
 #include "ui/web_page_writer.h"
 
 class QSettings;
@@ -38,6 +39,7 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
   void JsOpenRecently(int index) override;
   void JsCopyTpk() override;
   bool JsOnlineVerify() override;
+  void JsShowSignerDetails(const QString& signer) override;
   QString BridgeProperty(const QString& name) const override;
   void SetBridgeProperty(const QString& name, const QString& value) override;
 
@@ -53,6 +55,8 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
   using OpenChooser = std::function<QString()>;
   using SaveChooser = std::function<QString(const QString& proposedName)>;
   void SetFileChoosers(OpenChooser open, SaveChooser save);
+  // The save dialog of the signer details' exports.
+  void SetExportChooser(ExportChooser choose);
 
   QWebEnginePage* Page() const;
   ScriptBridge& Bridge() { return *bridge_; }
@@ -76,6 +80,7 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
   ReaderContext Context();
   QString ChooseOpenFile();
   QString ChooseSaveFile(const QString& proposedName);
+  QString ChooseExportFile(const QString& proposedName, const QString& filter);
 
   QString m_policyPath;
   QString m_appDir;
@@ -100,6 +105,7 @@ class CQUVPCReaderDlg : public QDialog, public BridgeTarget {
   ScriptBridge* bridge_;
   OpenChooser chooseOpen_;
   SaveChooser chooseSave_;
+  ExportChooser chooseExport_;
 };
 
 }  // namespace qalv

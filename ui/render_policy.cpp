@@ -146,9 +146,8 @@ QString ImageSource(const std::string& path, quint64 render) {
 void WritePreview(ElementWriter& page, const PolicyState& policy) {
   static quint64 renders = 0;
   ++renders;
-  const bool insurerTrusted = policy.s1SignResult == 0 && policy.s2SignResult == 0 &&
-                              policy.s1CertResult == 0 && policy.s2CertResult == 0;
-  const bool authorityTrusted = policy.s3SignResult == 0 && policy.s3CertResult == 0;
+  const bool insurerTrusted = InsurerTrusted(policy);
+  const bool authorityTrusted = AuthorityTrusted(policy);
   page.SetElementStyle("preview", "display", "");
   page.SetElementAttribute("snapshot", "src", ImageSource(policy.snapshotPath, renders));
   page.SetElementAttribute(

@@ -36,6 +36,10 @@ void ScriptBridge::JsOnlineVerify(int token) {
   Queue(token, [this] { return QVariant(target_.JsOnlineVerify()); });
 }
 
+void ScriptBridge::JsShowSignerDetails(int token, const QString& signer) {
+  Queue(token, [this, signer] { return target_.JsShowSignerDetails(signer), QVariant(false); });
+}
+
 void ScriptBridge::ReadProperty(int token, const QString& name) {
   Queue(token, [this, name] { return IsProperty(name) ? QVariant(target_.BridgeProperty(name)) : QVariant(); });
 }

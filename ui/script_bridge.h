@@ -28,6 +28,8 @@ class BridgeTarget {
   virtual void JsOpenRecently(int index) = 0;
   virtual void JsCopyTpk() = 0;
   virtual bool JsOnlineVerify() = 0;
+  // `signer`: "s1", "s2" or "s3".
+  virtual void JsShowSignerDetails(const QString& signer) = 0;
   // m_b64Data and m_dataPin.
   virtual QString BridgeProperty(const QString& name) const = 0;
   virtual void SetBridgeProperty(const QString& name, const QString& value) = 0;
@@ -45,6 +47,7 @@ class ScriptBridge : public QObject {
   void JsOpenRecently(int token, int index);
   void JsCopyTpk(int token);
   void JsOnlineVerify(int token);
+  void JsShowSignerDetails(int token, const QString& signer);
   // Resolves with the property's text; null for any other name.
   void ReadProperty(int token, const QString& name);
   void SetProperty(const QString& name, const QString& value);

@@ -115,6 +115,7 @@
     // `index`: the position of the chosen item in the recent-documents menu.
     JsOpenRecently: function (index) { return call('JsOpenRecently', [Number(index)]); },
     JsCopyTpk: function () { return call('JsCopyTpk', []); },
+    JsShowSignerDetails: function (signer) { return call('JsShowSignerDetails', [String(signer)]); },
     JsOnlineVerify: function () { return call('JsOnlineVerify', []); }
   };
   // The reader keeps the two properties; reading one asks for it and gives a

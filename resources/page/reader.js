@@ -118,6 +118,11 @@ function listen() {
     onActivationKey(title, function () { Toggle(node); });
   });
   onActivationKey(byId('snapshot'), showPDF);
+  ['s1', 's2', 's3'].forEach(function (signer) {
+    const link = byId(signer + 'Details');
+    link.addEventListener('click', function () { showSignerDetails(signer); });
+    onActivationKey(link, function () { showSignerDetails(signer); });
+  });
   // The reader folds groups and sets verdicts through its own writes, so the
   // described state follows the elements, not the page's handlers.
   var observer = new MutationObserver(describeState);
@@ -187,6 +192,14 @@ function init() {
   return busy(async function () {
     await window.external.JsInit();
     zoomSeal();
+  });
+}
+
+// The signer's certificate, its path and the reasons of a failed check, in
+// the reader's own dialog.
+function showSignerDetails(signer) {
+  return busy(async function () {
+    await window.external.JsShowSignerDetails(signer);
   });
 }
 

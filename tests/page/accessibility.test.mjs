@@ -117,11 +117,12 @@ function focused(page) {
   });
 }
 
-test('Tab reaches every toolbar item, the preview and every tree group in order', async () => {
+test('Tab reaches every toolbar item, the preview, every tree group and an unfolded group\'s details in order', async () => {
   const { page, errors } = await suite.open();
   await renderOpening(page, { passing: true });
+  // renderOpening unfolded node1: its details link is a stop of its own.
   const expected = ['ButtonOpen', 'recently', 'ButtonCopy', 'ButtonOnline', 'ButtonQA', 'snapshot',
-    'node1', 'node2', 'node3'];
+    'node1', 's1Details', 'node2', 'node3'];
   const stops = [];
   for (let i = 0; i < expected.length; i++) {
     await page.keyboard.press('Tab');

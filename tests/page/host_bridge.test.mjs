@@ -52,7 +52,7 @@ function fakeWebChannel() {
   window.qt = { webChannelTransport: {} };
   const bridge = {};
   for (const name of ['JsShowPdf', 'JsInit', 'JsOpenTpk', 'JsOpenRecently', 'JsCopyTpk', 'JsOnlineVerify',
-    'ReadProperty', 'SetProperty']) {
+    'JsShowSignerDetails', 'ReadProperty', 'SetProperty']) {
     bridge[name] = (...args) => { window.__sent.push([name, ...args]); };
   }
   window.QWebChannel = function QWebChannel(transport, ready) {

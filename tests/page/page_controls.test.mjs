@@ -51,6 +51,26 @@ test('a tree title unfolds and folds its own region and swaps its marker', async
   await page.close();
 });
 
+test('each group\'s details link asks for its own signer, by click or key, and leaves the folding alone', async () => {
+  const { page, errors } = await suite.open();
+  await page.evaluate(() => qalvHost.setStyle('verifyResult', 'display', ''));
+  const rows = [['s1', (id) => page.click(id)], ['s2', (id) => page.focus(id).then(() => page.keyboard.press('Enter'))],
+    ['s3', (id) => page.focus(id).then(() => page.keyboard.press(' '))]];
+  for (const [index, [signer, press]] of rows.entries()) {
+    await page.evaluate((node) => Toggle(node), `node${signer[1]}`);
+    await press(`#${signer}Details`);
+    const calls = await callsTo(page, 'JsShowSignerDetails');
+    assert.equal(calls.length, index + 1, signer);
+    assert.deepEqual(calls.at(-1).args, [signer]);
+    assert.equal(await maskShown(page), true, signer);
+    await answer(page, 'JsShowSignerDetails', null);
+    await waitIdle(page);
+    assert.notEqual(await display(page, `node${signer[1]}_region`), 'none', signer);
+  }
+  assert.deepEqual(errors, []);
+  await page.close();
+});
+
 test('mouse-down rules of the recent-documents menu', async () => {
   const { page, errors } = await suite.open();
   await page.evaluate((paths) => qalvHost.setMenuItems('menuPad', paths), ['/a/one.tpk', '/a/two.tpk']);

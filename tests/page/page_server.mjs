@@ -130,7 +130,8 @@ export function solidPng(width, height) {
     pngChunk('IHDR', header), pngChunk('IDAT', pixels), pngChunk('IEND', Buffer.alloc(0))]);
 }
 
-const BRIDGE_METHODS = ['JsShowPdf', 'JsInit', 'JsOpenTpk', 'JsOpenRecently', 'JsCopyTpk', 'JsOnlineVerify'];
+const BRIDGE_METHODS = ['JsShowPdf', 'JsInit', 'JsOpenTpk', 'JsOpenRecently', 'JsCopyTpk', 'JsOnlineVerify',
+  'JsShowSignerDetails'];
 
 // Runs in the page before its scripts: window.external records every call
 // and answers it when the test says so, or at once for the methods named in
