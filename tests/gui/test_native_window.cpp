@@ -276,7 +276,10 @@ TEST(ScreenFit, Child) {
   ASSERT_TRUE(test::WaitFor([&] { return heights() != before; }, 5000));
   EXPECT_TRUE(whollyInView()) << "at the smallest size too";
   const QVariantList smallest = heights();
-  for (int i = 0; i < 2; ++i) EXPECT_LT(smallest[i].toDouble(), before[i].toDouble()) << i;
+  const char* const blocks[] = {"previewArea", "verifyScroll"};
+  for (qsizetype block = 0; block < smallest.size(); ++block) {
+    EXPECT_LT(smallest[block].toDouble(), before[block].toDouble()) << blocks[block] << " follows the window";
+  }
 }
 
 TEST(ScreenFit, WindowFitsSmallAndLargeScreens) {
