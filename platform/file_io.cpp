@@ -130,4 +130,8 @@ int32_t CreatePrivateFolder(const std::filesystem::path& path, std::error_code& 
   return 0;
 }
 
+std::filesystem::path InstalledDataFolder(const std::filesystem::path& programFolder) {
+  return (programFolder / ".." / "share" / "qalv").lexically_normal();
+}
+
 }  // namespace qalv

@@ -41,4 +41,8 @@ inline constexpr int32_t kFailed = -1;
 // itself is made with mode 0700. 0, or -1 with `error` saying why.
 [[nodiscard]] int32_t CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error);
 
+// Where an installed program's data lies: share/qalv under the installation
+// prefix, the parent of the folder that holds the executable.
+std::filesystem::path InstalledDataFolder(const std::filesystem::path& programFolder);
+
 }  // namespace qalv

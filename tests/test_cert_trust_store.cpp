@@ -249,7 +249,10 @@ Tally Survey(const std::vector<std::string>& pemFiles) {
   test::WriteFile(dir / "survey.sh", std::string(kSurveyScript));
   std::string command = "sh " + ShellQuote((dir / "survey.sh").string()) + " " +
                         ShellQuote(dir.path().string()) + " " + ShellQuote(test::TpkPath());
-  for (const std::string& f : pemFiles) command += " " + ShellQuote(f);
+  for (const std::string& f : pemFiles) {
+    command += ' ';
+    command += ShellQuote(f);
+  }
   const test::CommandResult run = test::Run(command);
   EXPECT_EQ(run.err.find("unreadable"), std::string::npos) << run.err;
 

@@ -649,7 +649,8 @@ TEST_F(HttpExchangeTest, RepliesPastTheCapEndAsFailedConnectionsHoldingNothing) 
   };
   for (const Row& row : rows) {
     for (const bool cutBodyIsComplete : {false, true}) {
-      const std::string path = "/" + std::string(row.kind) + "/" + std::to_string(row.bytes);
+      std::string path = "/";
+      path.append(row.kind).append("/").append(std::to_string(row.bytes));
       SCOPED_TRACE(path + (row.cap ? " over a small cap" : "") +
                    (cutBodyIsComplete ? ", cut body complete" : ""));
       HttpRequest request = Post(server_.Url(path));

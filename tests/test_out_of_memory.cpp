@@ -62,7 +62,9 @@ TEST(OutOfMemory, DecryptionReportsItWithTheSystemText) {
         std::string message;
         const int32_t code = DecryptDocument("pw", cipher, kLarge, {state.pdfData, state.pdfLength, state.decryptState}, message);
         // "%s(%d)" with the C library's text and the error number.
-        const bool worded = message.ends_with("(" + std::to_string(ENOMEM) + ")") &&
+        char number[16];
+        std::snprintf(number, sizeof number, "(%d)", ENOMEM);
+        const bool worded = message.ends_with(number) &&
                             message.size() > 4 && state.decryptState == -1;
         return worded ? code : -1;
       },

@@ -171,8 +171,12 @@ void CQUVPCReaderDlg::OnInitDialog() {
     owner_.ShowMessage({kErrorCaption.toStdString(), SystemErrorText(error.value()).toStdString(),
                         OwnerWindow::Icon::kWarning});
   }
+  // Beside the executable in the build tree, under share/qalv when installed.
+  const std::filesystem::path programFolder = m_appDir.toStdString();
   for (const char* name : {"webPdf.htm", "index.bundle.js"}) {
-    CopyWhenAbsent(m_appDir.toStdString() + name, m_workDir.toStdString() + name);
+    std::filesystem::path source = programFolder / name;
+    if (!std::filesystem::exists(source, error)) source = InstalledDataFolder(programFolder) / name;
+    CopyWhenAbsent(source, m_workDir.toStdString() + name);
   }
   resHandler_->SetWorkFolder(m_workDir);
 

@@ -143,8 +143,7 @@ std::vector<std::filesystem::path> TrustFolders(
     folders.push_back(perUser);
   }
   if (!programFolder.empty()) {
-    const std::filesystem::path installed =
-        (programFolder / ".." / "share/qalv/trust").lexically_normal();
+    const std::filesystem::path installed = InstalledDataFolder(programFolder) / "trust";
     if (folders.empty() || folders.front() != installed) folders.push_back(installed);
   }
   return folders;

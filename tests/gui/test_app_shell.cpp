@@ -448,7 +448,8 @@ TEST_F(RegistrationTest, WritesTheDesktopEntryIconAndMimeType) {
 
   const QMap<QString, QString> entry = ReadDesktopEntry(DesktopFile());
   EXPECT_EQ(entry.value("Type"), "Application");
-  EXPECT_EQ(entry.value("Name"), QStringLiteral("QALV 電子保單瀏覽器"));
+  EXPECT_EQ(entry.value("Name"), "QALV Electronic Policy Reader");
+  EXPECT_EQ(entry.value("Name[zh_TW]"), QStringLiteral("QALV 電子保單瀏覽器"));
   EXPECT_EQ(entry.value("Icon"), "qalv-quv-reader");
   EXPECT_EQ(entry.value("MimeType"), "application/x-qalv-tpk;application/pdf;");
   EXPECT_EQ(entry.value("Terminal"), "false");

@@ -373,7 +373,7 @@ TEST_F(PdfViewerTest, PrintingPutsTheChosenPagesOnSheets) {
     int from, to, sheets;
   };
   for (const Row& row : std::vector<Row>{{0, 0, 5}, {2, 3, 2}, {5, 9, 1}}) {
-    const QString path = QString::fromStdString((out / ("p" + std::to_string(row.from) + ".pdf")).string());
+    const QString path = QString::fromStdString(out.path().string()) + QStringLiteral("/p%1.pdf").arg(row.from);
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);

@@ -18,15 +18,10 @@ constexpr char kPdfType[] = "application/pdf";
 constexpr char kPackageType[] = "application/x-qalv-tpk";
 constexpr char kAddedAssociations[] = "[Added Associations]";
 
-constexpr char kMimeTypeXml[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
-  <mime-type type="application/x-qalv-tpk">
-    <comment>QALV electronic insurance policy</comment>
-    <comment xml:lang="zh_TW">QALV 電子保單</comment>
-    <glob pattern="*.tpk"/>
-  </mime-type>
-</mime-info>
-)";
+// The desktop entry and the MIME type that a package installs; registration
+// writes the same files for one user, the entry running this very executable.
+constexpr char kDesktopEntryResource[] = ":/res/app/qalv-quv-reader.desktop";
+constexpr char kMimeTypeResource[] = ":/res/app/qalv-tpk.xml";
 
 struct Locations {
   QString applicationsFolder;
@@ -113,21 +108,26 @@ QString EscapedDesktopString(const QString& text) {
   return escaped;
 }
 
-QByteArray DesktopEntry(const QString& executablePath) {
+std::optional<QByteArray> ReadResource(const char* name) {
+  QFile file(QString::fromLatin1(name));
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  return file.readAll();
+}
+
+// The installed entry with its Exec line running `executablePath`, and the
+// reader offered for PDF files too: registration adds it to their Open-with
+// list as well.
+std::optional<QByteArray> DesktopEntry(const QString& executablePath) {
+  std::optional<QByteArray> entry = ReadResource(kDesktopEntryResource);
+  if (!entry) return std::nullopt;
   const QString exec =
       QuotedExecArgument(QFileInfo(executablePath).absoluteFilePath()) + QStringLiteral(" %f");
-  return QByteArrayLiteral(
-             "[Desktop Entry]\n"
-             "Type=Application\n"
-             "Name=QALV 電子保單瀏覽器\n"
-             "Exec=") +
-         EscapedDesktopString(exec).toUtf8() +
-         QByteArrayLiteral(
-             "\n"
-             "Icon=qalv-quv-reader\n"
-             "MimeType=application/x-qalv-tpk;application/pdf;\n"
-             "Terminal=false\n"
-             "Categories=Office;Viewer;\n");
+  QList<QByteArray> lines = entry->split('\n');
+  for (QByteArray& line : lines) {
+    if (line.startsWith("Exec=")) line = "Exec=" + EscapedDesktopString(exec).toUtf8();
+    if (line.startsWith("MimeType=")) line = QByteArray("MimeType=") + kPackageType + ';' + kPdfType + ';';
+  }
+  return lines.join('\n');
 }
 
 // mimeapps.list is edited as its lines split at "\n", so that joining them
@@ -331,11 +331,13 @@ RegistrationSwitch ParseRegistrationSwitch(const QStringList& arguments) {
 
 int RegisterReader(const QString& executablePath) {
   const Locations where = FindLocations();
-  QFile icon(QString::fromLatin1(kReaderIconResource));
-  if (!icon.open(QIODevice::ReadOnly)) return -1;
-  const bool written = WriteFileAtomically(where.iconFile, icon.readAll()) &&
-                       WriteFileAtomically(where.mimeTypeFile, kMimeTypeXml) &&
-                       WriteFileAtomically(where.desktopFile, DesktopEntry(executablePath)) &&
+  const std::optional<QByteArray> icon = ReadResource(kReaderIconResource);
+  const std::optional<QByteArray> mimeType = ReadResource(kMimeTypeResource);
+  const std::optional<QByteArray> entry = DesktopEntry(executablePath);
+  if (!icon || !mimeType || !entry) return -1;
+  const bool written = WriteFileAtomically(where.iconFile, *icon) &&
+                       WriteFileAtomically(where.mimeTypeFile, *mimeType) &&
+                       WriteFileAtomically(where.desktopFile, *entry) &&
                        ListInMimeApps(where.mimeAppsList);
   if (!written) return -1;
   RefreshCaches(where);
