@@ -67,11 +67,9 @@ bool ReportOutcome(PolicyState& state, const HttpReply& reply) {
   return false;
 }
 
-// Reads the reply by position: an object whose first member value is the
-// result code and whose second member value is the chain text, taken as the
-// exact bytes of the reply (no escape undone). 1 with the text in `chain`
-// only for the service's success code.
-int32_t TakeChain(PolicyState& state, std::string_view reply, SecureBuffer& chain) {
+}  // namespace
+
+int32_t ReadChainReply(PolicyState& state, std::string_view reply, SecureBuffer& chain) {
   jsmn_parser parser;
   jsmn_init(&parser);
   jsmntok_t tokens[kTokenSlots] = {};
@@ -95,6 +93,8 @@ int32_t TakeChain(PolicyState& state, std::string_view reply, SecureBuffer& chai
   return chain.Assign(reinterpret_cast<const uint8_t*>(text.data()), text.size()) ? 1 : 0;
 }
 
+namespace {
+
 int32_t Fetch(PolicyState& state, const std::string& url, const uint8_t* keyId,
               size_t keyIdLength, SecureBuffer& chain) {
   ChainUpdateAuthenticator authenticator;
@@ -113,7 +113,7 @@ int32_t Fetch(PolicyState& state, const std::string& url, const uint8_t* keyId,
   const HttpReply reply = HttpExchange(request);
   if (!ReportOutcome(state, reply)) return 0;
 
-  return TakeChain(state, ReplyText(reply), chain);
+  return ReadChainReply(state, ReplyText(reply), chain);
 }
 
 }  // namespace

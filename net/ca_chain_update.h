@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/secure_buffer.h"
 #include "session/policy_state.h"
@@ -17,5 +18,13 @@ namespace qalv {
 // for it).
 [[nodiscard]] int32_t FetchCaChain(PolicyState& state, const std::string& url,
                                    const uint8_t* keyId, size_t keyIdLength, SecureBuffer& chain);
+
+// Reads the service's reply text by position: an object whose first member
+// value is the result code and whose second member value is the chain text,
+// taken as the exact bytes of the reply (no escape undone). 1 with the text in
+// `chain` only for the service's success code; 0 otherwise (telling the user
+// through state.ownerWindow why the reply was refused).
+[[nodiscard]] int32_t ReadChainReply(PolicyState& state, std::string_view reply,
+                                     SecureBuffer& chain);
 
 }  // namespace qalv

@@ -113,11 +113,16 @@ std::string Query(const std::string& serviceAddress, const std::string& batchNum
                   reply.systemError));
       break;
   }
-  if (reply.length == 0) return kNoData;
-  return HintFromReply(ReplyText(reply));
+  return HintTextFromReply(
+      {reinterpret_cast<const char*>(reply.data.data()), static_cast<size_t>(reply.length)});
 }
 
 }  // namespace
+
+std::string HintTextFromReply(std::string_view reply) {
+  if (reply.empty()) return kNoData;
+  return HintFromReply(reply.substr(0, reply.find('\0')));
+}
 
 std::string QueryPasswordHint(const std::string& serviceAddress, const std::string& batchNumber,
                               OwnerWindow* owner) {

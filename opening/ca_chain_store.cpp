@@ -39,13 +39,11 @@ const CertificateList& Anchors(const PolicyState& state) {
     return -1;
   }
   SecureBuffer sealed;
-  if (!sealed.Allocate(chain.size() + seal::kOverhead)) return -1;
-  size_t sealedLength = sealed.size();
-  if (SealBuffer(chain.data(), chain.size(), name, sealed.data(), sealedLength) != 0) return -1;
+  if (!SealChain(chain.span(), name, sealed)) return -1;
   // A chain that cannot be kept is not used either: the next opening asks
   // again rather than trusting what it cannot find on disk. Nor is one kept
   // for a window that closed while it came.
-  if (OwnerClosed(state) || ReplacePrivateFile(path, sealed.data(), sealedLength) != 0) return -1;
+  if (OwnerClosed(state) || ReplacePrivateFile(path, sealed.data(), sealed.size()) != 0) return -1;
   return 0;
 }
 
@@ -59,10 +57,7 @@ const CertificateList& Anchors(const PolicyState& state) {
   if (read != 0) return -1;
 
   SecureBuffer chain;
-  if (!chain.Allocate(sealed.size())) return -1;
-  size_t chainLength = chain.size();
-  if (UnsealBuffer(sealed.data(), sealed.size(), name, chain.data(), chainLength) != 0) return -1;
-  chain.Shrink(chainLength);
+  if (!UnsealChain(sealed.span(), name, chain)) return -1;
 
   if (const int32_t code = ParseSignedData(record, chain.data(), chain.size())) {
     // The dump only helps whoever looks into the work folder; the chain is
@@ -96,6 +91,22 @@ const CertificateList& Anchors(const PolicyState& state) {
 }
 
 }  // namespace
+
+bool SealChain(std::span<const uint8_t> chain, const char* name, SecureBuffer& sealed) {
+  if (!sealed.Allocate(chain.size() + seal::kOverhead)) return false;
+  size_t length = sealed.size();
+  if (SealBuffer(chain.data(), chain.size(), name, sealed.data(), length) != 0) return false;
+  sealed.Shrink(length);
+  return true;
+}
+
+bool UnsealChain(std::span<const uint8_t> sealed, const char* name, SecureBuffer& chain) {
+  if (!chain.Allocate(sealed.size())) return false;
+  size_t length = chain.size();
+  if (UnsealBuffer(sealed.data(), sealed.size(), name, chain.data(), length) != 0) return false;
+  chain.Shrink(length);
+  return true;
+}
 
 int32_t CheckAgainstCaChain(PolicyState& state, std::span<const X509Certificate> own,
                             der::Bytes keyId, CertificateWalk* walk) {

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "der/cursor.h"
+#include "platform/secure_buffer.h"
 #include "session/policy_state.h"
 #include "x509/certificate.h"
 #include "x509/certificate_check.h"
@@ -26,5 +27,15 @@ namespace qalv {
 // when there was no chain to check against.
 [[nodiscard]] int32_t CheckAgainstCaChain(PolicyState& state, std::span<const X509Certificate> own,
                                           der::Bytes keyId, CertificateWalk* walk = nullptr);
+
+// A chain's bytes as the store keeps them, sealed under the chain's file name;
+// false when they cannot be sealed (an empty chain included).
+[[nodiscard]] bool SealChain(std::span<const uint8_t> chain, const char* name,
+                             SecureBuffer& sealed);
+
+// A kept chain's bytes back from their seal; false when the seal was changed,
+// damaged or made under another name.
+[[nodiscard]] bool UnsealChain(std::span<const uint8_t> sealed, const char* name,
+                               SecureBuffer& chain);
 
 }  // namespace qalv
