@@ -89,7 +89,13 @@ int32_t ReadChainReply(PolicyState& state, std::string_view reply, SecureBuffer&
     TellError(state, Format("回傳代碼=%s(%d)", code.c_str(), count));
     return 0;
   }
+  // A success reply without a chain text has nothing for the store to test;
+  // it is refused here like any reply of the wrong shape.
   const std::string_view text = TokenText(reply, tokens[4]);
+  if (text.empty()) {
+    TellError(state, Format("回傳資料型態錯誤(%d)", count));
+    return 0;
+  }
   return chain.Assign(reinterpret_cast<const uint8_t*>(text.data()), text.size()) ? 1 : 0;
 }
 

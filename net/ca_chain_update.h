@@ -22,8 +22,9 @@ namespace qalv {
 // Reads the service's reply text by position: an object whose first member
 // value is the result code and whose second member value is the chain text,
 // taken as the exact bytes of the reply (no escape undone). 1 with the text in
-// `chain` only for the service's success code; 0 otherwise (telling the user
-// through state.ownerWindow why the reply was refused).
+// `chain` only for the service's success code and a non-empty text; 0
+// otherwise (telling the user through state.ownerWindow why the reply was
+// refused).
 [[nodiscard]] int32_t ReadChainReply(PolicyState& state, std::string_view reply,
                                      SecureBuffer& chain);
 
