@@ -40,8 +40,8 @@ bool CapAddressSpace() {
 // Runs `operation` in a child under the cap; the child exits 0 when the
 // expected code came back.
 void ExpectCodeUnderCap(const std::function<int32_t()>& operation, int32_t expected) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer reserves more address space than any cap allows";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than any cap allows";
 #endif
   EXPECT_EXIT(
       {

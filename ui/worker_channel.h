@@ -9,11 +9,35 @@
 #include <QObject>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 namespace qalv {
+
+// Work handed from the worker to the receiver's thread: filled and emptied
+// under its own lock, so that the hand-off is ordered by that lock and not
+// only by Qt's event queue.
+struct ChannelMailbox {
+  std::mutex mutex;
+  std::deque<std::function<void()>> items;
+};
+
+// Lives on the receiver's thread, as its child: a queued call of Drain runs
+// the work waiting in the mailbox there.
+class ChannelRelay : public QObject {
+  Q_OBJECT
+
+ public:
+  ChannelRelay(std::shared_ptr<ChannelMailbox> mailbox, QObject& receiver);
+
+ public slots:
+  void Drain();
+
+ private:
+  const std::shared_ptr<ChannelMailbox> mailbox_;
+};
 
 class WorkerChannel : public std::enable_shared_from_this<WorkerChannel> {
  public:
@@ -45,10 +69,13 @@ class WorkerChannel : public std::enable_shared_from_this<WorkerChannel> {
  private:
   // True when work may still run on the receiver.
   bool Attached() const;
+  // With mutex_ held and the receiver attached: `work` runs on its thread.
+  void Deliver(std::function<void()> work);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  QObject* receiver_;
+  const std::shared_ptr<ChannelMailbox> mailbox_ = std::make_shared<ChannelMailbox>();
+  ChannelRelay* relay_;  // the receiver's child until detached
   bool running_ = true;
   bool stopRequested_ = false;
 };
