@@ -126,6 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "回傳資料型態錯誤(5)"},
         RefusedReply{"NotAnObject", R"(["0000", "MIIB", "x", "y"])", 200, "回傳資料型態錯誤(5)"},
         RefusedReply{"TooFewTokens", R"({"code": "0000"})", 200, "回傳資料格式錯誤(3)"},
+        RefusedReply{"EmptyChainText", R"({"code": "0000", "chain": ""})", 200, "回傳資料型態錯誤(5)"},
         RefusedReply{"Unfinished", R"({"code": "0000", "chain": "MII)", 200,
                      "回傳資料格式錯誤(-3)"},
         RefusedReply{"EmptyBody", "", 200, "回傳資料格式錯誤(0)"},
