@@ -3,7 +3,6 @@
 // answers after 3 s. A timer that expects to fire every 10 ms measures the
 // longest gap of the window's event loop from the press of "開啟電子保單" to
 // the verdict. Prints the longest stall of each run and their median.
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
@@ -12,12 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/trace.h"
+#include "bench/window_bench_app.h"
 #include "tests/gui/support/reader_driver.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/local_server.h"
 #include "tests/support/test_support.h"
-#include "ui/res_scheme.h"
 #include "writer/test_pki.h"
 
 namespace {
@@ -49,12 +47,7 @@ class StallMeter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  qputenv("QALV_TRUST_DIR", QByteArray::fromStdString(qalv::test::SharedTrustDir().string()));
-  qalv::RegisterResScheme();
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication application(argc, argv);
-  qalv::trace::SetLogSink({});
+  const qalv::bench::WindowBenchApp application(argc, argv);
 
   const qalv::writer::Bytes chain = qalv::writer::ChainFile(qalv::test::SharedPki());
   const QByteArray encoded =

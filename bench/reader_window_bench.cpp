@@ -3,7 +3,6 @@
 // second window in the same process), and the time from choosing a 10 MB
 // package (the password typed at once) to the rendered verdict. Prints
 // medians in milliseconds.
-#include <QApplication>
 #include <QElapsedTimer>
 #include <algorithm>
 #include <chrono>
@@ -11,11 +10,10 @@
 #include <random>
 #include <vector>
 
-#include "platform/trace.h"
+#include "bench/window_bench_app.h"
 #include "tests/gui/support/reader_driver.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
-#include "ui/res_scheme.h"
 
 namespace {
 
@@ -39,13 +37,7 @@ qalv::writer::Bytes LargePackage(size_t documentBytes) {
 int main(int argc, char** argv) {
   QElapsedTimer sinceStart;
   sinceStart.start();
-  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  // The window trusts the test PKI it opens, through the reader's own lookup.
-  qputenv("QALV_TRUST_DIR", QByteArray::fromStdString(qalv::test::SharedTrustDir().string()));
-  qalv::RegisterResScheme();
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication application(argc, argv);
-  qalv::trace::SetLogSink({});
+  const qalv::bench::WindowBenchApp application(argc, argv);
 
   qalv::test::TempDir home;
   qalv::test::StoreSealedChain(home.path() / "qalvquv");
