@@ -12,9 +12,9 @@ trap 'rm -rf "$dir"' EXIT
 fail() { echo "debian package: $*" >&2; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -B "$dir" >"$dir/cpack.log" || { cat "$dir/cpack.log" >&2; fail "cpack failed"; }
-deb=$(ls "$dir"/quv-reader_*_amd64.deb)
-[[ $(basename "$deb") == "quv-reader_$(sed -n 's/^CPACK_PACKAGE_VERSION:STRING=//p;s/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" | head -n 1)_amd64.deb" ]] ||
-  fail "unexpected file name $(basename "$deb")"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb=$dir/quv-reader_${version}_amd64.deb
+[[ -f $deb && $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "no quv-reader_${version}_amd64.deb: $(ls "$dir")"
 
 lintian --fail-on error --tag-display-limit 0 "$deb" | tee "$dir/lintian.log"
 grep -q '^E:' "$dir/lintian.log" && fail "lintian reports errors"
