@@ -3,12 +3,15 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
+#include "platform/system_error.h"
 #include "ui/opening_commands.h"
 #include "ui/opening_worker.h"
 #include "ui/reader_window.h"
@@ -18,6 +21,22 @@
 #include "ui/shell/translations.h"
 
 namespace {
+
+// Saves the recent list (with the window's place set before) and says so
+// when the settings cannot be written: they would be lost without a word.
+// QSettings writes through a temporary file, so the stored ones stay whole.
+void SaveSettings(qalv::RecentFileList& recent, QSettings& settings) {
+  errno = 0;
+  recent.Save(settings);
+  settings.sync();
+  if (settings.status() == QSettings::NoError) return;
+  const int reason = errno != 0 ? errno : EIO;
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("錯誤"),
+                  QString::fromStdString(qalv::WriteFailureText(settings.fileName().toStdString(), reason)),
+                  QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
 
 class CQUVPCReaderApp {
  public:
@@ -66,13 +85,12 @@ class CQUVPCReaderApp {
         // An opening is still at work for the closed window: it writes
         // nothing more, and the reader waits neither for its network nor for
         // the web engine's orderly teardown.
-        recent.Save(settings);
-        settings.sync();
+        SaveSettings(recent, settings);
         std::fflush(nullptr);
         std::_Exit(0);
       }
     }
-    recent.Save(settings);
+    SaveSettings(recent, settings);
     return 0;
   }
 

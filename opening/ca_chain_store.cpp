@@ -1,10 +1,12 @@
 #include "opening/ca_chain_store.h"
 
+#include <cerrno>
 #include <string>
 
 #include "net/ca_chain_update.h"
 #include "platform/file_io.h"
 #include "platform/sealed_storage.h"
+#include "platform/system_error.h"
 #include "x509/trust_anchors.h"
 
 namespace qalv {
@@ -13,10 +15,10 @@ namespace {
 // The hexadecimal file name is made in a 132-character field.
 constexpr size_t kMaxKeyIdLength = 65;
 
-void TellUntrustedChain(PolicyState& state) {
+void TellChainError(PolicyState& state, const std::string& text) {
   if (state.ownerWindow == nullptr) return;
-  state.ownerWindow->ShowMessage({"憑證鏈更新錯誤", "憑證鏈無法連結至信任的根憑證",
-                                  OwnerWindow::Icon::kError, OwnerWindow::Buttons::kOk});
+  state.ownerWindow->ShowMessage(
+      {"憑證鏈更新錯誤", text, OwnerWindow::Icon::kError, OwnerWindow::Buttons::kOk});
 }
 
 const CertificateList& Anchors(const PolicyState& state) {
@@ -35,7 +37,7 @@ const CertificateList& Anchors(const PolicyState& state) {
   state.chainsFetched.insert(name);
   if (ParseSignedData(record, chain.data(), chain.size()) != 0 ||
       !ChainLeadsToAnchor(record.certificates, keyId, Anchors(state))) {
-    TellUntrustedChain(state);
+    TellChainError(state, "憑證鏈無法連結至信任的根憑證");
     return -1;
   }
   SecureBuffer sealed;
@@ -43,7 +45,11 @@ const CertificateList& Anchors(const PolicyState& state) {
   // A chain that cannot be kept is not used either: the next opening asks
   // again rather than trusting what it cannot find on disk. Nor is one kept
   // for a window that closed while it came.
-  if (OwnerClosed(state) || ReplacePrivateFile(path, sealed.data(), sealed.size()) != 0) return -1;
+  if (OwnerClosed(state)) return -1;
+  if (ReplacePrivateFile(path, sealed.data(), sealed.size()) != 0) {
+    TellChainError(state, WriteFailureText(path, errno));
+    return -1;
+  }
   return 0;
 }
 

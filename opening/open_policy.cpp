@@ -1,5 +1,6 @@
 #include "opening/open_policy.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "package/tpk_package.h"
 #include "platform/code_page.h"
 #include "platform/file_io.h"
+#include "platform/system_error.h"
 #include "session/format_local_time.h"
 #include "x509/certificate_summary.h"
 #include "x509/signature.h"
@@ -145,11 +147,23 @@ void WriteImages(PolicyState& state, const TpkPackage& package) {
       {"OMS", &PolicyState::onlineMistrustSealPath, info.onlineMistrustSeal},
       {"SNS", &PolicyState::snapshotPath, package.snapshot},
   };
+  std::string failed;
+  int reason = 0;
   for (const auto& file : files) {
     state.*file.path = state.workFolder + file.name;
-    // The page shows what it finds; a file that cannot be written is no
-    // reason to refuse the package.
-    static_cast<void>(WritePrivateFile(state.*file.path, file.bytes.data(), file.bytes.size()));
+    if (WritePrivateFile(state.*file.path, file.bytes.data(), file.bytes.size()) == 0) continue;
+    // A picture that cannot be written is no reason to refuse the package,
+    // but its path is not given out either: the name may still hold another
+    // package's picture.
+    if (failed.empty()) {
+      failed = state.*file.path;
+      reason = errno;
+    }
+    (state.*file.path).clear();
+  }
+  if (!failed.empty() && state.ownerWindow != nullptr) {
+    state.ownerWindow->ShowMessage({"錯誤", WriteFailureText(failed, reason),
+                                    OwnerWindow::Icon::kWarning, OwnerWindow::Buttons::kOk});
   }
 }
 

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace qalv {
@@ -21,19 +23,66 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t length) {
   for (size_t done = 0; done < length;) {
     const ssize_t written = write(fd, bytes + done, length - done);
     if (written < 0 && errno == EINTR) continue;
+    if (written == 0) errno = EIO;
     if (written <= 0) return false;
     done += static_cast<size_t>(written);
   }
   return true;
 }
 
+// Closes `fd` after the steps before it gave `ok`; errno keeps the reason of
+// the first step that failed.
+bool CloseAfter(int fd, bool ok) {
+  const int reason = errno;
+  const bool closed = close(fd) == 0;
+  if (!ok) errno = reason;
+  return ok && closed;
+}
+
+// Removes what a failed write left, keeping errno for the caller.
+void RemoveAfterFailure(const char* path) {
+  const int reason = errno;
+  unlink(path);
+  errno = reason;
+}
+
 // Writes over the file and then cuts it to length, not truncating first:
 // truncating a file whose blocks are on disk waits for the file system, and
 // the seals are rewritten on every opening. Closes `fd`.
 bool FinishWrite(int fd, const uint8_t* bytes, size_t length) {
-  bool ok = WriteAll(fd, bytes, length) && ftruncate(fd, static_cast<off_t>(length)) == 0;
-  ok = close(fd) == 0 && ok;
-  return ok;
+  const bool ok = WriteAll(fd, bytes, length) && ftruncate(fd, static_cast<off_t>(length)) == 0;
+  return CloseAfter(fd, ok);
+}
+
+// A new file of `mode` beside `path`, named after it, for the bytes that will
+// replace it; -1 when none can be made. The name is never one that exists,
+// so nothing placed there in advance is written through.
+int CreateBeside(const std::string& path, mode_t mode, std::string& temporary) {
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(serial++);
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Writes the bytes into a new file beside `path`, flushes it to the disk and
+// renames it over the name: a failure at any step leaves whatever was at the
+// name as it was, and no temporary file behind. `keepMode` gives the new file
+// a mode of its own (else it has the mode the folder's creator would give).
+int32_t ReplaceThroughTemporary(const std::string& path, const uint8_t* bytes, size_t length,
+                                std::optional<mode_t> keepMode) {
+  std::string temporary;
+  const int fd = CreateBeside(path, keepMode.value_or(0666), temporary);
+  if (fd < 0) return file_io::kFailed;
+  bool ok = (!keepMode || fchmod(fd, *keepMode) == 0) && WriteAll(fd, bytes, length) &&
+            fsync(fd) == 0;
+  ok = CloseAfter(fd, ok);
+  // rename replaces a link at the name, never its target.
+  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) RemoveAfterFailure(temporary.c_str());
+  return ok ? 0 : file_io::kFailed;
 }
 
 // A plain file of ours with no other name: the only kind written in place.
@@ -50,9 +99,18 @@ int OpenPrivateFile(const std::filesystem::path& path) {
   constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   int fd = open(path.c_str(), kFlags, 0600);
   if (fd >= 0 && OursAlone(fd) && fchmod(fd, 0600) == 0) return fd;
+  const int reason = errno;
   if (fd >= 0) close(fd);
   struct stat info {};
-  if (lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return -1;
+  if (lstat(path.c_str(), &info) != 0) {
+    // Nothing at the name: the open's own failure (a full disk, say) is why.
+    errno = reason;
+    return -1;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return -1;
+  }
   if (unlink(path.c_str()) != 0) return -1;
   fd = open(path.c_str(), kFlags | O_EXCL, 0600);
   if (fd >= 0 && fchmod(fd, 0600) != 0) {
@@ -85,30 +143,39 @@ int32_t ReadWholeFile(const std::filesystem::path& path, SecureBuffer& bytes) {
 }
 
 int32_t WriteWholeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t length) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  std::error_code error;
+  std::filesystem::path target = path;
+  // A link named as the output is written through, as a plain open would.
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
+    target = std::filesystem::weakly_canonical(path, error);
+    if (error) return file_io::kFailed;
+  }
+  struct stat info {};
+  if (stat(target.c_str(), &info) != 0) {
+    if (errno != ENOENT) return file_io::kFailed;
+    return ReplaceThroughTemporary(target.string(), bytes, length, std::nullopt);
+  }
+  if (S_ISREG(info.st_mode)) {
+    return ReplaceThroughTemporary(target.string(), bytes, length, info.st_mode & 07777);
+  }
+  // A pipe or a device (standard output named as a file) takes the bytes as
+  // they come: there is nothing to replace.
+  const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) return file_io::kFailed;
-  return FinishWrite(fd, bytes, length) ? 0 : file_io::kFailed;
+  return CloseAfter(fd, WriteAll(fd, bytes, length)) ? 0 : file_io::kFailed;
 }
 
 int32_t WritePrivateFile(const std::filesystem::path& path, const uint8_t* bytes, size_t length) {
   const int fd = OpenPrivateFile(path);
   if (fd < 0) return file_io::kFailed;
-  return FinishWrite(fd, bytes, length) ? 0 : file_io::kFailed;
+  if (FinishWrite(fd, bytes, length)) return 0;
+  // Whoever reads the name next would take a part-written file for a whole one.
+  RemoveAfterFailure(path.c_str());
+  return file_io::kFailed;
 }
 
 int32_t ReplacePrivateFile(const std::filesystem::path& path, const uint8_t* bytes, size_t length) {
-  // mkstemp replaces the six X's of its template with a name of its own and
-  // makes the file 0600, exclusively, in the target's folder, so that the
-  // rename cannot cross file systems.
-  std::string temporary = path.string() + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) return file_io::kFailed;
-  bool ok = WriteAll(fd, bytes, length) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  // rename replaces a link at the name, never its target.
-  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) unlink(temporary.c_str());
-  return ok ? 0 : file_io::kFailed;
+  return ReplaceThroughTemporary(path.string(), bytes, length, 0600);
 }
 
 int32_t CreatePrivateFolder(const std::filesystem::path& path, std::error_code& error) {

@@ -19,7 +19,12 @@ inline constexpr int32_t kFailed = -1;
 // cannot be opened or read whole, or memory runs out.
 [[nodiscard]] int32_t ReadWholeFile(const std::filesystem::path& path, SecureBuffer& bytes);
 
-// Creates or truncates the file and writes every byte; 0, or -1 on failure.
+// The writes return 0, or -1 with errno telling why.
+
+// Writes the file the user named: its new content replaces the old in one step
+// (see ReplacePrivateFile), an existing file keeps its mode, a new one gets
+// the mode the umask gives, and a link at the name is written through. A pipe
+// or device at the name is written in place.
 [[nodiscard]] int32_t WriteWholeFile(const std::filesystem::path& path, const uint8_t* bytes,
                                      size_t length);
 
@@ -27,7 +32,8 @@ inline constexpr int32_t kFailed = -1;
 // owner may read it. Writes there are mode 0600 and never go through a link:
 // a symbolic or hard link (or anything but a plain file of ours) at the name
 // is removed and a new file made in its place, so the link's target is
-// untouched.
+// untouched. A write that fails removes the file, so no part of one is read
+// as the whole.
 [[nodiscard]] int32_t WritePrivateFile(const std::filesystem::path& path, const uint8_t* bytes,
                                        size_t length);
 

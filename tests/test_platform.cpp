@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "platform/code_page.h"
 #include "platform/file_io.h"
+#include "platform/system_error.h"
 #include "platform/trace.h"
 #include "tests/support/test_support.h"
 
@@ -47,6 +49,20 @@ TEST(WriteWholeFile, WritesEveryByteOrFails) {
   EXPECT_TRUE(test::ReadFile(dir / "out").empty());
   EXPECT_EQ(WriteWholeFile(dir / "no-such-folder" / "out", content.data(), content.size()),
             file_io::kFailed);
+}
+
+// The errors a user meets most read in Chinese with their number in
+// parentheses, exactly as the messages show them; any other number falls back
+// to one general text.
+TEST(SystemErrorTextTest, NamesTheErrorInChineseWithItsNumber) {
+  const struct {
+    int number;
+    const char* shown;
+  } rows[] = {
+      {ENOSPC, "磁碟空間不足(28)"}, {EACCES, "沒有權限(13)"}, {EROFS, "磁碟為唯讀(30)"},
+      {EIO, "磁碟讀寫錯誤(5)"},     {EXDEV, "系統錯誤(18)"},   {0, "系統錯誤(0)"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(SystemErrorText(row.number), row.shown) << row.number;
 }
 
 struct TextCase {

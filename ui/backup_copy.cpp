@@ -6,7 +6,8 @@
 #include <cerrno>
 
 #include "platform/secure_buffer.h"
-#include "ui/shell/system_error_text.h"
+#include "platform/system_error.h"
+#include "ui/shell/saved_file.h"
 
 namespace qalv {
 namespace {
@@ -55,7 +56,7 @@ int CopyFile(const QString& source, const QString& target) {
   }
   in.close();
   errno = 0;
-  if (!out.commit()) return FailedCallError();
+  if (!CommitToDisk(out)) return FailedCallError();
   return 0;
 }
 
@@ -84,7 +85,7 @@ void CopyTpk(ReaderContext& reader,
     Tell(reader, "資訊", OwnerWindow::Icon::kInformation, QString::fromUtf8("已備份至") + target);
   } else {
     Tell(reader, "錯誤", OwnerWindow::Icon::kError,
-         QString::fromUtf8("備份失敗：") + SystemErrorText(failure));
+         QString::fromUtf8("備份失敗：") + QString::fromStdString(SystemErrorText(failure)));
   }
 }
 

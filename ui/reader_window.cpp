@@ -16,6 +16,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -23,6 +24,7 @@
 #include <utility>
 
 #include "platform/file_io.h"
+#include "platform/system_error.h"
 #include "ui/backup_copy.h"
 #include "ui/online_verification_flow.h"
 #include "ui/opening_commands.h"
@@ -35,7 +37,6 @@
 #include "ui/shell/dialog_units.h"
 #include "ui/shell/reader_version.h"
 #include "ui/shell/registration.h"
-#include "ui/shell/system_error_text.h"
 #include "ui/shell/window_placement.h"
 #include "ui/signer_details_flow.h"
 #include "ui/wiped_text.h"
@@ -85,15 +86,17 @@ bool IsSwallowedKey(const QKeyEvent& key) {
 
 // The web PDF files are copied into the work folder once; anything at the
 // name that is not a plain file (a link above all) is replaced, not followed.
-void CopyWhenAbsent(const std::filesystem::path& source, const std::filesystem::path& target) {
+// 0, or the errno of a failed write (nothing is left at the name then, so the
+// next start copies again).
+int CopyWhenAbsent(const std::filesystem::path& source, const std::filesystem::path& target) {
   std::error_code error;
   if (std::filesystem::symlink_status(target, error).type() ==
       std::filesystem::file_type::regular) {
-    return;
+    return 0;
   }
   SecureBuffer bytes;
-  if (ReadWholeFile(source, bytes) != 0) return;
-  static_cast<void>(WritePrivateFile(target, bytes.data(), bytes.size()));
+  if (ReadWholeFile(source, bytes) != 0) return 0;
+  return WritePrivateFile(target, bytes.data(), bytes.size()) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -168,7 +171,7 @@ void CQUVPCReaderDlg::OnInitDialog() {
   m_workDir = QDir::homePath() + QStringLiteral("/qalvquv/");
   std::error_code error;
   if (CreatePrivateFolder(m_workDir.toStdString(), error) != 0) {
-    owner_.ShowMessage({kErrorCaption.toStdString(), SystemErrorText(error.value()).toStdString(),
+    owner_.ShowMessage({kErrorCaption.toStdString(), SystemErrorText(error.value()),
                         OwnerWindow::Icon::kWarning});
   }
   // Beside the executable in the build tree, under share/qalv when installed.
@@ -176,7 +179,11 @@ void CQUVPCReaderDlg::OnInitDialog() {
   for (const char* name : {"webPdf.htm", "index.bundle.js"}) {
     std::filesystem::path source = programFolder / name;
     if (!std::filesystem::exists(source, error)) source = InstalledDataFolder(programFolder) / name;
-    CopyWhenAbsent(source, m_workDir.toStdString() + name);
+    const std::string target = m_workDir.toStdString() + name;
+    if (const int failure = CopyWhenAbsent(source, target)) {
+      owner_.ShowMessage({kErrorCaption.toStdString(), WriteFailureText(target, failure),
+                          OwnerWindow::Icon::kWarning});
+    }
   }
   resHandler_->SetWorkFolder(m_workDir);
 

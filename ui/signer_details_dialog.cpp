@@ -7,7 +7,6 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -16,8 +15,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/system_error.h"
 #include "session/format_local_time.h"
-#include "ui/shell/system_error_text.h"
+#include "ui/shell/saved_file.h"
 #include "ui/wiped_text.h"
 
 namespace qalv {
@@ -215,21 +215,20 @@ void SignerDetailsDialog::ExportCertificate() {
   for (qsizetype at = 0; at < body.size(); at += 64) pem += body.mid(at, 64) + '\n';
   pem += "-----END CERTIFICATE-----\n";
   WipeBytes(body);
-  // Through a temporary file that replaces the target only when complete.
-  errno = 0;
-  QSaveFile file(target);
-  const bool saved = file.open(QIODevice::WriteOnly) && file.write(pem) == pem.size() && file.commit();
-  const int error = errno != 0 ? errno : EIO;
+  const int error = SaveFile(target, pem);
   WipeBytes(pem);
-  Tell(saved ? QStringLiteral("憑證已匯出至") + target : QStringLiteral("憑證匯出失敗：") + SystemErrorText(error),
-       !saved);
+  Tell(error == 0 ? QStringLiteral("憑證已匯出至") + target
+                  : QStringLiteral("憑證匯出失敗：") + QString::fromStdString(SystemErrorText(error)),
+       error != 0);
 }
 
 void SignerDetailsDialog::ExportReport() {
   const QString target = chooseTarget_(QStringLiteral("驗證報告.pdf"), QStringLiteral("PDF 文件 (*.pdf)"));
   if (target.isEmpty()) return;
-  const bool written = writeReport_(target);
-  Tell(written ? QStringLiteral("驗證報告已匯出至") + target : QStringLiteral("驗證報告匯出失敗"), !written);
+  const int error = writeReport_(target);
+  Tell(error == 0 ? QStringLiteral("驗證報告已匯出至") + target
+                  : QStringLiteral("驗證報告匯出失敗：") + QString::fromStdString(SystemErrorText(error)),
+       error != 0);
 }
 
 void SignerDetailsDialog::Tell(const QString& text, bool failed) {

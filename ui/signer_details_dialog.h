@@ -42,9 +42,9 @@ class SignerDetailsDialog : public QDialog {
  public:
   // Returns the file to save under, or "" when the user cancelled.
   using SaveChooser = std::function<QString(const QString& proposedName, const QString& filter)>;
-  // Writes the verification report to the chosen file; false when it could
-  // not be written.
-  using ReportWriter = std::function<bool(const QString& target)>;
+  // Writes the verification report to the chosen file: 0, or the errno of
+  // the step that failed.
+  using ReportWriter = std::function<int(const QString& target)>;
 
   // `title`: the signature's name as the tree shows it ("保單內容電子簽章").
   // `certificateDer`: the signer's certificate, exported as PEM.

@@ -45,8 +45,8 @@ QVariant EvaluateOnPage(QWebEnginePage& page, const QString& script) {
 
 // The report of the opening: the page's own words for the verdict and the
 // online answer, read back from it, and the core's record of the signers.
-bool WriteReport(const PolicyState& policy, const QString& policyPath, QWebEnginePage& page,
-                 const QString& target) {
+int WriteReport(const PolicyState& policy, const QString& policyPath, QWebEnginePage& page,
+                const QString& target) {
   const QVariantMap shown = EvaluateOnPage(page, QStringLiteral(
       "(() => { const text = (id) => document.getElementById(id).textContent.trim();"
       " const shown = (id) => getComputedStyle(document.getElementById(id)).display !== 'none';"

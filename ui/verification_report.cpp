@@ -1,10 +1,11 @@
 #include "ui/verification_report.h"
 
+#include <QBuffer>
 #include <QPageSize>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextDocument>
 
+#include "ui/shell/saved_file.h"
 #include "ui/signer_details_dialog.h"
 
 namespace qalv {
@@ -68,11 +69,14 @@ QString Html(const VerificationReport& report) {
 
 }  // namespace
 
-bool WriteVerificationReport(const QString& target, const VerificationReport& report) {
-  QSaveFile file(target);
-  if (!file.open(QIODevice::WriteOnly)) return false;
+int WriteVerificationReport(const QString& target, const VerificationReport& report) {
+  // Drawn in memory first, so that saving it is one write whose failure has
+  // a reason to show.
+  QByteArray pdf;
   {
-    QPdfWriter writer(&file);
+    QBuffer buffer(&pdf);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setTitle(QStringLiteral("電子保單驗證報告"));
     writer.setCreator(QStringLiteral("QALV 電子保單瀏覽器 ") + report.readerVersion);
@@ -80,7 +84,7 @@ bool WriteVerificationReport(const QString& target, const VerificationReport& re
     document.setHtml(Html(report));
     document.print(&writer);
   }
-  return file.error() == QFileDevice::NoError && file.commit();
+  return SaveFile(target, pdf);
 }
 
 }  // namespace qalv

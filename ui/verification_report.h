@@ -29,7 +29,7 @@ struct VerificationReport {
 };
 
 // Writes the report as a PDF at `target`, replacing a file there only when
-// the whole report was written. False when it could not be.
-bool WriteVerificationReport(const QString& target, const VerificationReport& report);
+// the whole report was written: 0, or the errno of the failed step.
+[[nodiscard]] int WriteVerificationReport(const QString& target, const VerificationReport& report);
 
 }  // namespace qalv

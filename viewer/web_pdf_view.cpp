@@ -2,11 +2,13 @@
 
 #include <mbedtls/base64.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string_view>
 
 #include "platform/file_io.h"
 #include "platform/secure_buffer.h"
+#include "platform/system_error.h"
 
 namespace qalv {
 namespace {
@@ -60,7 +62,7 @@ void OpenPdfInBrowser(const std::string& pdfPath, const std::string& workFolder,
   const std::string scriptPath = workFolder + std::string(kScriptName);
   // An unwritten script would leave the page showing the previous document.
   if (WritePrivateFile(scriptPath, script.data(), script.size()) != 0) {
-    TellError(owner, scriptPath + "寫入失敗,");
+    TellError(owner, WriteFailureText(scriptPath, errno));
     return;
   }
   script.Release();

@@ -1,8 +1,12 @@
 #include "writer/files.h"
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include "platform/file_io.h"
+#include "platform/system_error.h"
 
 namespace qalv::writer {
 
@@ -13,10 +17,9 @@ Bytes ReadFileBytes(const std::string& path) {
 }
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
+  if (WriteWholeFile(path, bytes.data(), bytes.size()) != 0) {
+    throw std::runtime_error("cannot write " + path + ": " + SystemErrorText(errno));
+  }
 }
 
 }  // namespace qalv::writer

@@ -1,5 +1,6 @@
 // Whole-file reading and writing for the writer and its tools; failures throw
-// std::runtime_error naming the file.
+// std::runtime_error naming the file (and, for a write, why it failed). A
+// write replaces the file only once every byte is on the disk.
 #pragma once
 
 #include <string>

@@ -15,7 +15,6 @@
 #include <QWidget>
 #include <QTest>
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -29,7 +28,6 @@
 #include "ui/shell/about_dialog.h"
 #include "ui/shell/reader_version.h"
 #include "ui/shell/registration.h"
-#include "ui/shell/system_error_text.h"
 #include "ui/shell/window_placement.h"
 
 namespace qalv {
@@ -73,20 +71,6 @@ TEST(ReaderVersionTest, FormatsFourDecimalFieldsAndRefusesAnythingElse) {
 TEST(ReaderVersionTest, ReportsTheProjectVersion) {
   // The version the update offer compares and the services expect.
   EXPECT_EQ(GetReaderVersion(), QStringLiteral("1.2.8.0"));
-}
-
-// The errors a user meets most read in Chinese with their number in
-// parentheses, exactly as the messages show them; any other number falls back
-// to one general text.
-TEST(SystemErrorTextTest, NamesTheErrorInChineseWithItsNumber) {
-  const struct {
-    int number;
-    const char* shown;
-  } rows[] = {
-      {ENOSPC, "磁碟空間不足(28)"}, {EACCES, "沒有權限(13)"}, {EROFS, "磁碟為唯讀(30)"},
-      {EIO, "磁碟讀寫錯誤(5)"},     {EXDEV, "系統錯誤(18)"},   {0, "系統錯誤(0)"},
-  };
-  for (const auto& row : rows) EXPECT_EQ(SystemErrorText(row.number), QString::fromUtf8(row.shown)) << row.number;
 }
 
 // Where the window opens: the designed size centred, or where it was left,

@@ -194,7 +194,7 @@ TEST(WebPdfView, UnwritableScriptIsReportedAndTheBrowserNotStarted) {
   test::WriteFile(work / "in.pdf", std::string("foo"));
   RecordingOwnerWindow owner;
   OpenPdfInBrowser((work / "in.pdf").string(), work.path(), owner);
-  ExpectToldAndStillOpen(owner, work.script().string() + "寫入失敗,");
+  ExpectToldAndStillOpen(owner, work.script().string() + "寫入失敗,這是資料夾，不是檔案(21)");
 }
 
 // Caps the address space a little above what the process maps now, so that

@@ -1,4 +1,5 @@
 // tpk unseal FILE: reads back a sealed file of the work folder.
+#include <cerrno>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "platform/file_io.h"
 #include "platform/sealed_storage.h"
+#include "platform/system_error.h"
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
 
@@ -49,7 +51,7 @@ int RunUnseal(const UnsealOptions& options) {
   PrintJson(answer);
   if (result != 0) return kExitFailedCheck;
   if (!options.out.empty() && WriteWholeFile(options.out, plain.data(), length) != 0) {
-    std::cerr << "tpk unseal: cannot write " << options.out << '\n';
+    std::cerr << "tpk unseal: cannot write " << options.out << ": " << SystemErrorText(errno) << '\n';
     return kExitUsage;
   }
   return kExitOk;

@@ -1,5 +1,6 @@
 // tpk verify FILE: the whole opening, as the desktop reader does it, with a
 // headless owner window; optionally the online verification after it.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "opening/open_policy.h"
 #include "opening/signer_details.h"
 #include "platform/file_io.h"
+#include "platform/system_error.h"
 #include "tools/tpk/cert_json.h"
 #include "tools/tpk/commands.h"
 #include "tools/tpk/headless_window.h"
@@ -174,10 +176,15 @@ int RunVerify(const VerifyOptions& options) {
   Json::Value answer = StateToJson(state);
   answer["signers"] = SignersToJson(DescribeSigners(state));
 
-  if (options.extractPdf && state.decryptState == 0 &&
+  // A document asked for and not written is not a success, whatever the
+  // opening's verdict: a script would go on to read an old or missing file.
+  const bool extractFailed =
+      options.extractPdf && state.decryptState == 0 &&
       WriteWholeFile(*options.extractPdf, state.pdfData.data(),
-                     static_cast<size_t>(state.pdfLength)) != 0) {
-    std::cerr << "tpk verify: cannot write " << *options.extractPdf << "\n";
+                     static_cast<size_t>(state.pdfLength)) != 0;
+  if (extractFailed) {
+    std::cerr << "tpk verify: cannot write " << *options.extractPdf << ": " << SystemErrorText(errno)
+              << "\n";
   }
   if (options.online) {
     Json::Value online(Json::objectValue);
@@ -188,6 +195,7 @@ int RunVerify(const VerifyOptions& options) {
   }
   answer["messages"] = window.messages();
   PrintJson(answer);
+  if (extractFailed) return kExitUsage;
   return status == 0 ? kExitOk : kExitFailedCheck;
 }
 

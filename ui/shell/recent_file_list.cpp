@@ -1,6 +1,7 @@
 #include "ui/shell/recent_file_list.h"
 
 #include <QSettings>
+#include <QVariant>
 #include <algorithm>
 
 namespace qalv {
@@ -12,11 +13,21 @@ constexpr char kSection[] = "Recent File List";
 
 QString ValueName(std::size_t index) { return QStringLiteral("File%1").arg(index + 1); }
 
+// The stored entries in their order, each once. Another program or the user
+// may have written the file: a value that is no single path (missing, blank,
+// a list read from an unquoted comma) takes no slot, so that the entries
+// after it move up instead of hiding behind an unused slot.
 Slots Stored(QSettings& settings) {
   Slots entries;
+  auto used = entries.begin();
   settings.beginGroup(kSection);
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    entries[i] = settings.value(ValueName(i)).toString();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const QVariant value = settings.value(ValueName(i));
+    if (value.typeId() != QMetaType::QString) continue;
+    QString path = value.toString();
+    if (path.trimmed().isEmpty() || std::find(entries.begin(), used, path) != used) continue;
+    *used++ = std::move(path);
+  }
   settings.endGroup();
   return entries;
 }

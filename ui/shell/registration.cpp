@@ -6,9 +6,10 @@
 #include <QFileInfo>
 #include <QList>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStringView>
 #include <optional>
+
+#include "ui/shell/saved_file.h"
 
 namespace qalv {
 namespace {
@@ -52,8 +53,7 @@ Locations FindLocations() {
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes) {
   if (!QDir().mkpath(QFileInfo(path).path())) return false;
-  QSaveFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+  return SaveFile(path, bytes) == 0;
 }
 
 // A missing file reads as empty; false when it exists but cannot be read.

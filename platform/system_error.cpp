@@ -1,4 +1,4 @@
-#include "ui/shell/system_error_text.h"
+#include "platform/system_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,11 +29,15 @@ constexpr struct {
 
 }  // namespace
 
-QString SystemErrorText(int errorNumber) {
+std::string SystemErrorText(int errorNumber) {
   const auto row = std::find_if(std::begin(kTexts), std::end(kTexts),
                                 [&](const auto& known) { return known.number == errorNumber; });
   const char* text = row == std::end(kTexts) ? "系統錯誤" : row->text;
-  return QStringLiteral("%1(%2)").arg(QString::fromUtf8(text)).arg(errorNumber);
+  return std::string(text) + "(" + std::to_string(errorNumber) + ")";
+}
+
+std::string WriteFailureText(const std::string& path, int errorNumber) {
+  return path + "寫入失敗," + SystemErrorText(errorNumber);
 }
 
 }  // namespace qalv
