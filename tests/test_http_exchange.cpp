@@ -8,64 +8,40 @@
 #include <curl/curl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "net/http_exchange.h"
+#include "tests/support/env_override.h"
 #include "tests/support/local_server.h"
+#include "tests/support/raw_server.h"
 #include "tests/support/test_support.h"
+#include "tests/support/tls_files.h"
 
 namespace qalv {
 namespace {
 
+using test::EnvOverride;
+using test::Listen;
+using test::RawServer;
 using test::Serving;
 
 using Outcome = HttpReply::Outcome;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// Sets or clears environment variables for the life of the object.
-class EnvOverride {
- public:
-  EnvOverride(std::initializer_list<std::pair<const char*, const char*>> values) {
-    for (const auto& [name, value] : values) {
-      const char* old = std::getenv(name);
-      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-      Put(name, value);
-    }
-  }
-  ~EnvOverride() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      Put(it->first.c_str(), it->second ? it->second->c_str() : nullptr);
-    }
-  }
-  EnvOverride(const EnvOverride&) = delete;
-  EnvOverride& operator=(const EnvOverride&) = delete;
-
- private:
-  static void Put(const char* name, const char* value) {
-    if (value != nullptr) setenv(name, value, 1);
-    else unsetenv(name);
-  }
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
 
 // Holds stalled handlers until opened, so a server can stop promptly.
 class Gate {
@@ -109,86 +85,6 @@ class Recorder {
   httplib::Request last_;
 };
 
-// A listening socket on 127.0.0.1 with a port the system picks.
-int Listen(int backlog, uint16_t& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof(address);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      listen(fd, backlog) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    throw std::runtime_error("cannot listen on 127.0.0.1");
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
-
-// Accepts one connection, reads the whole request, answers with raw bytes and
-// closes, for replies no well-behaved server would give. A slow reader pauses
-// four times within the first megabyte of the request.
-class RawServer {
- public:
-  explicit RawServer(std::string reply, bool slowReader = false) : listener_(Listen(1, port_)) {
-    if (slowReader) {
-      const int small = 16 * 1024;
-      setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-    }
-    thread_ = std::thread([this, slowReader, reply = std::move(reply)] {
-      const int peer = accept(listener_, nullptr, nullptr);
-      if (peer < 0) return;
-      timeval limit{5, 0};
-      setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-      ReadRequest(peer, slowReader);
-      if (!reply.empty()) (void)send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
-      shutdown(peer, SHUT_WR);
-      char sink[256];
-      while (recv(peer, sink, sizeof(sink), 0) > 0) {
-      }
-      close(peer);
-    });
-  }
-  ~RawServer() {
-    shutdown(listener_, SHUT_RDWR);
-    thread_.join();
-    close(listener_);
-  }
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-
- private:
-  // The head up to its blank line, then as many body bytes as Content-Length
-  // says, only counted.
-  static void ReadRequest(int peer, bool slowReader) {
-    constexpr size_t kStep = 256 * 1024;
-    std::string head;
-    char chunk[64 * 1024];
-    size_t received = 0;
-    size_t total = SIZE_MAX;
-    while (received < total) {
-      const ssize_t n = recv(peer, chunk, sizeof(chunk), 0);
-      if (n <= 0) return;
-      const size_t before = received;
-      received += static_cast<size_t>(n);
-      if (slowReader && before < 4 * kStep && before / kStep != received / kStep) {
-        std::this_thread::sleep_for(milliseconds(150));
-      }
-      if (total != SIZE_MAX) continue;
-      head.append(chunk, static_cast<size_t>(n));
-      const size_t headEnd = head.find("\r\n\r\n");
-      if (headEnd == std::string::npos) continue;
-      const size_t field = head.find("Content-Length: ");
-      total = headEnd + 4 + (field < headEnd ? std::stoul(head.substr(field + 16)) : 0);
-    }
-  }
-
-  uint16_t port_ = 0;
-  int listener_;
-  std::thread thread_;
-};
-
-// Runs an already constructed server (the TLS one) on its own thread.
 std::string BodyText(const HttpReply& reply) {
   return std::string(reinterpret_cast<const char*>(reply.data.data()),
                      static_cast<size_t>(reply.length));
@@ -366,7 +262,8 @@ TEST_F(HttpExchangeTest, RepliesBrokenOffOrMalformed) {
 }
 
 TEST_F(HttpExchangeTest, ReceiveClockWaitsWhileALongBodyIsStillGoingOut) {
-  RawServer raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone", true);
+  RawServer raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone", RawServer::Ending::kClose,
+                /*slowReader=*/true);
   // Far more than the socket buffers hold, so the sending lasts past the pauses.
   const std::string body(24 * 1024 * 1024, 'p');
   HttpRequest request = Post(raw.Url("/acquvSrv/verify"));
@@ -742,50 +639,8 @@ TEST_F(HttpExchangeTest, HttpProxyFromTheEnvironmentCarriesTheRequest) {
   EXPECT_EQ(recorder_.last().target, target);
 }
 
-// A CA, a server certificate for 127.0.0.1 issued by it, and an unrelated CA,
-// made once by OpenSSL's command line.
-struct TlsFiles {
-  test::TempDir dir;
-  std::string ca, otherCa, cert, key;
-};
-
-void MakeTls(TlsFiles& files) {
-  const auto path = [&](const char* name) { return test::ShellQuote((files.dir / name).string()); };
-  const std::string newKey = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -noenc";
-  test::WriteFile(files.dir / "server.ext",
-                  "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
-                  "extendedKeyUsage=serverAuth\n");
-  const std::string commands[] = {
-      "openssl req -x509" + newKey + " -keyout " + path("ca.key") + " -out " + path("ca.pem") +
-          " -days 2 -subj /CN=Exchange-Test-CA",
-      "openssl req -x509" + newKey + " -keyout " + path("other.key") + " -out " +
-          path("other.pem") + " -days 2 -subj /CN=Exchange-Test-CA",
-      "openssl req" + newKey + " -keyout " + path("server.key") + " -out " + path("server.csr") +
-          " -subj /CN=127.0.0.1",
-      "openssl x509 -req -in " + path("server.csr") + " -CA " + path("ca.pem") + " -CAkey " +
-          path("ca.key") + " -CAcreateserial -days 2 -extfile " + path("server.ext") + " -out " +
-          path("server.pem"),
-      "openssl verify -CAfile " + path("ca.pem") + " " + path("server.pem"),
-  };
-  for (const std::string& command : commands) {
-    const test::CommandResult run = test::Run(command);
-    if (run.exitCode != 0) throw std::runtime_error(command + ": " + run.err);
-  }
-  files.ca = (files.dir / "ca.pem").string();
-  files.otherCa = (files.dir / "other.pem").string();
-  files.cert = (files.dir / "server.pem").string();
-  files.key = (files.dir / "server.key").string();
-}
-
-const TlsFiles& Tls() {
-  static TlsFiles files;
-  static std::once_flag made;
-  std::call_once(made, MakeTls, files);
-  return files;
-}
-
 TEST_F(HttpExchangeTest, HttpsTrustsOnlyTheCaTheEnvironmentNames) {
-  const TlsFiles& tls = Tls();
+  const test::TlsFiles& tls = test::Tls();
   httplib::SSLServer https(tls.cert.c_str(), tls.key.c_str());
   ASSERT_TRUE(https.is_valid());
   https.Post("/acquvSrv/caChain", [this](const httplib::Request& request,
