@@ -69,8 +69,8 @@ std::string Hex(const Bytes& bytes) {
   return text;
 }
 
-TpkAnswer RunTpk(const std::string& args) {
-  const CommandResult run = Run(ShellQuote(TpkPath()) + " " + args);
+TpkAnswer RunTpk(const std::string& args, const std::string& environment) {
+  const CommandResult run = Run(environment + " " + ShellQuote(TpkPath()) + " " + args);
   TpkAnswer answer;
   answer.exitCode = run.exitCode;
   answer.out = run.out;

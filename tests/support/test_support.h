@@ -84,7 +84,8 @@ struct TpkAnswer {
   std::string out;
   std::string err;
 };
-TpkAnswer RunTpk(const std::string& args);
+// `environment` ("NAME=value ...", shell-quoted) is set for tpk alone.
+TpkAnswer RunTpk(const std::string& args, const std::string& environment = "");
 
 // Single-quotes `text` for /bin/sh.
 std::string ShellQuote(const std::string& text);
