@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QStringList>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -18,21 +17,19 @@
 #include "ui/res_scheme.h"
 #include "ui/shell/recent_file_list.h"
 #include "ui/shell/registration.h"
+#include "ui/shell/saved_file.h"
 #include "ui/shell/translations.h"
 
 namespace {
 
 // Saves the recent list (with the window's place set before) and says so
 // when the settings cannot be written: they would be lost without a word.
-// QSettings writes through a temporary file, so the stored ones stay whole.
 void SaveSettings(qalv::RecentFileList& recent, QSettings& settings) {
-  errno = 0;
   recent.Save(settings);
-  settings.sync();
-  if (settings.status() == QSettings::NoError) return;
-  const int reason = errno != 0 ? errno : EIO;
+  const int failure = qalv::SaveSettings(settings);
+  if (failure == 0) return;
   QMessageBox box(QMessageBox::Warning, QStringLiteral("錯誤"),
-                  QString::fromStdString(qalv::WriteFailureText(settings.fileName().toStdString(), reason)),
+                  QString::fromStdString(qalv::WriteFailureText(settings.fileName().toStdString(), failure)),
                   QMessageBox::Ok);
   box.setTextFormat(Qt::PlainText);
   box.exec();

@@ -44,9 +44,14 @@ class WriteFaultsTest : public testing::Test {
     test::WriteFile(Path("doc.pdf"), std::string("%PDF-1.4 a document written under faults"));
     const test::TpkAnswer packed = test::RunTpk(
         "pack --out " + Quoted("policy.tpk") + " --document " + Quoted("doc.pdf") + " --password " + kPassword +
-        " --pki " + Quoted("pki") + " --cert-chain-url " +
-        ShellQuote(services_->firstLine() + "/acquvSrv/caChain"));
+        " --pki " + Quoted("pki") + " --cert-chain-url " + ShellQuote(ChainUrl()));
     ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    // One that asks for a newer reader, from the services' download address.
+    const test::TpkAnswer update = test::RunTpk(
+        "pack --out " + Quoted("update.tpk") + " --document " + Quoted("doc.pdf") + " --password " + kPassword +
+        " --pki " + Quoted("pki") + " --cert-chain-url " + ShellQuote(ChainUrl()) + " --win-version 9.9.9.9" +
+        " --win-update " + ShellQuote(UpdateUrl()));
+    ASSERT_EQ(update.exitCode, 0) << update.err;
     // A work folder whose chain is stored: what tpk unseal reads.
     const test::TpkAnswer opened = Verify("chained", "");
     ASSERT_EQ(opened.exitCode, 0) << opened.out << opened.err;
@@ -61,6 +66,8 @@ class WriteFaultsTest : public testing::Test {
   }
 
   static std::string Path(const std::string& name) { return (*dir_ / name).string(); }
+  static std::string ChainUrl() { return services_->firstLine() + "/acquvSrv/caChain"; }
+  static std::string UpdateUrl() { return services_->firstLine() + "/acquvSrv/update"; }
   static std::string Quoted(const std::string& name) { return ShellQuote(Path(name)); }
   static test::TpkAnswer Verify(const std::string& work, const std::string& options,
                                 const std::string& environment = "") {
@@ -97,6 +104,8 @@ TEST_F(WriteFaultsTest, EveryFileTpkWritesFailsSafelyAtEveryStep) {
     // in the JSON (work-folder files).
     const char* errorLine;
     const char* caption;
+    // The box's text when it is not the path followed by the reason.
+    std::string (*told)() = nullptr;
   };
   const Row rows[] = {
       {"tpk pack --out", true, true,
@@ -129,6 +138,12 @@ TEST_F(WriteFaultsTest, EveryFileTpkWritesFailsSafelyAtEveryStep) {
                 ShellQuote(folder) + " --trust-dir " + Quoted("pki/trust");
        },
        "", 1, nullptr, "憑證鏈更新錯誤"},
+      {"reader update download (work folder)", false, false,
+       [](const fs::path& folder, const fs::path&) {
+         return "verify " + Quoted("update.tpk") + " --password " + kPassword + " --work-dir " +
+                ShellQuote(folder) + " --trust-dir " + Quoted("pki/trust") + " --accept-update";
+       },
+       "update.exe", 0, nullptr, "錯誤", [] { return UpdateUrl() + "下載失敗"; }},
   };
   int run = 0;
   for (const Row& row : rows) {
@@ -152,7 +167,8 @@ TEST_F(WriteFaultsTest, EveryFileTpkWritesFailsSafelyAtEveryStep) {
 
         ASSERT_TRUE(fs::exists(report)) << "the fault was never met\n" << answer.err;
         EXPECT_EQ(answer.exitCode, row.exitCode) << answer.err;
-        const std::string said = target.string() + "寫入失敗," + SystemErrorText(error);
+        const std::string said =
+            row.told != nullptr ? row.told() : target.string() + "寫入失敗," + SystemErrorText(error);
         if (row.errorLine != nullptr) {
           EXPECT_NE(answer.err.find(row.errorLine + target.string() + ": " + SystemErrorText(error)),
                     std::string::npos)
@@ -172,7 +188,9 @@ TEST_F(WriteFaultsTest, EveryFileTpkWritesFailsSafelyAtEveryStep) {
           EXPECT_TRUE(name == chainName_ || std::find(kSeals.begin(), kSeals.end(), name) != kSeals.end())
               << name;
         }
-        if (row.target == "TTS") {
+        if (row.target == "update.exe") {
+          EXPECT_EQ(answer.json["statusCode"].asInt(), 0) << "the opening goes on";
+        } else if (row.target == "TTS") {
           EXPECT_EQ(answer.json["statusCode"].asInt(), 0);
           EXPECT_EQ(answer.json["tpkTrustSealPath"].asString(), "") << "no picture is given out";
           EXPECT_EQ(answer.json["ipkTrustSealPath"].asString(), (folder / "ITS").string());

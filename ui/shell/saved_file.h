@@ -7,6 +7,7 @@
 #include <QString>
 
 class QSaveFile;
+class QSettings;
 
 namespace qalv {
 
@@ -20,5 +21,11 @@ namespace qalv {
 // Replaces the file at `path` with `bytes` as above: 0, or the errno of the
 // step that failed (EISDIR for a folder, which Qt refuses by itself).
 [[nodiscard]] int SaveFile(const QString& path, const QByteArray& bytes);
+
+// Writes out what was set in `settings` (QSettings, too, replaces its file
+// only with a complete one): 0, or the errno of the failed step (EIO when
+// none is known). A failed flush to the disk is reported though the new file
+// has taken the name by then.
+[[nodiscard]] int SaveSettings(QSettings& settings);
 
 }  // namespace qalv
