@@ -135,15 +135,6 @@ int open(const char* path, int flags, ...) {
   return OpenChosen(path, flags, [&] { return real(path, flags, mode); });
 }
 
-int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeOf(flags, args);
-  va_end(args);
-  QALV_NEXT(open64);
-  return OpenChosen(path, flags, [&] { return real(path, flags, mode); });
-}
-
 int openat(int dirfd, const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
@@ -153,18 +144,13 @@ int openat(int dirfd, const char* path, int flags, ...) {
   return OpenChosen(path, flags, [&] { return real(dirfd, path, flags, mode); });
 }
 
-int openat64(int dirfd, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeOf(flags, args);
-  va_end(args);
-  QALV_NEXT(openat64);
-  return OpenChosen(path, flags, [&] { return real(dirfd, path, flags, mode); });
-}
+// The large-file names are the same calls on this platform.
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
+int openat64(int dirfd, const char* path, int flags, ...) __attribute__((alias("openat")));
 
 // What fortified callers call for an open without a mode.
 int __open_2(const char* path, int flags) { return open(path, flags); }
-int __open64_2(const char* path, int flags) { return open64(path, flags); }
+int __open64_2(const char* path, int flags) { return open(path, flags); }
 
 int creat(const char* path, mode_t mode) {
   return open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
