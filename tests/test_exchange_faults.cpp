@@ -102,6 +102,7 @@ std::vector<std::string> Files(const test::TempDir& work) {
   for (const auto& entry : std::filesystem::directory_iterator(work.path())) {
     names.push_back(entry.path().filename().string());
   }
+  std::sort(names.begin(), names.end());
   return names;
 }
 
