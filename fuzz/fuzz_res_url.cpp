@@ -51,9 +51,43 @@ bool Acceptable(const qalv::ResTarget& target) {
   return false;
 }
 
+// Addresses the page and the reader use, in each form the scheme receives
+// them, with what each must give: checked once, so that a decision that
+// refuses the page's own files fails at once.
+void CheckPageAddresses() {
+  using Kind = qalv::ResTarget::Kind;
+  static const bool checked = [] {
+    const struct {
+      const char* url;
+      Kind kind;
+      const char* name;
+    } kUsed[] = {
+        {"res:/HTML/104", Kind::kResource, ":/res/page/reader.html"},
+        {"res:/CSS/reader.css", Kind::kResource, ":/res/page/reader.css"},
+        {"res:/JS/online_answer.js", Kind::kResource, ":/res/page/online_answer.js"},
+        {"res:/JS/json5.js", Kind::kResource, ":/res/page/json5.js"},
+        {"res:/GIF/#172", Kind::kResource, ":/res/pictures/172.svg"},
+        {"res:/GIF/%23172", Kind::kResource, ":/res/pictures/172.svg"},
+        {"res:/WEB/139", Kind::kResource, ":/res/pictures/139.svg"},
+        {"res:/PNG/#181", Kind::kResource, ":/res/pictures/181.svg"},
+        {"res:/WORK/SNS?n=12", Kind::kWorkPicture, "SNS"},
+        {"res:/WORK/ITS", Kind::kWorkPicture, "ITS"},
+    };
+    for (const auto& used : kUsed) {
+      if (qalv::ResolveResUrl(QUrl(QString::fromUtf8(used.url))) !=
+          qalv::ResTarget{used.kind, QString::fromUtf8(used.name)}) {
+        __builtin_trap();
+      }
+    }
+    return true;
+  }();
+  (void)checked;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckPageAddresses();
   const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   const QUrl url(text);
   const qalv::ResTarget target = qalv::ResolveResUrl(url);

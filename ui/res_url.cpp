@@ -18,7 +18,9 @@ struct Request {
 // "/GIF/%23172" and "/GIF/172" name the same picture. The name is taken fully
 // decoded, so that no escaped separator or dot survives the checks below.
 bool Split(const QUrl& url, Request& request) {
-  if (url.scheme() != u"res" || !url.host().isEmpty()) return false;
+  // A URL Qt could not parse may still give a scheme and a path: its parts
+  // are no address.
+  if (!url.isValid() || url.scheme() != u"res" || !url.host().isEmpty()) return false;
   QString path = url.path(QUrl::FullyDecoded);
   if (!path.startsWith(u'/')) path.prepend(u'/');
   const qsizetype slash = path.indexOf(u'/', 1);
