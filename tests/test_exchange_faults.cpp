@@ -214,7 +214,7 @@ struct Service {
 };
 
 // ---------------------------------------------------------------------------
-// A server that answers one request for `path` with `body` spoiled by `fault`.
+// A server whose one answer is `body` spoiled by `fault`, at any path.
 class FaultyServer {
  public:
   FaultyServer(Fault fault, const std::string& body) {
