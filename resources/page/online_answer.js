@@ -33,12 +33,20 @@ function stringDateFormat(text) {
     return year + '/' + pad2(date.getMonth() + 1) + '/' + pad2(date.getDate()) + ' ' +
       pad2(date.getHours()) + ':' + pad2(date.getMinutes()) + ':' + pad2(date.getSeconds());
   } catch (error) {
-    return text + '(時區轉換失敗)';
+    return textOf(text) + '(時區轉換失敗)';
   }
 }
 
+// A text of the answer. A value with no text form (JSON can give an object
+// whose toString is no function) shows as nothing, rather than stopping the
+// page half way through writing the answer.
 function textOf(value) {
-  return value == null ? '' : String(value);
+  if (value == null) return '';
+  try {
+    return String(value);
+  } catch (error) {
+    return '';
+  }
 }
 
 function writeOnlineSummary(colour, summary, detail) {

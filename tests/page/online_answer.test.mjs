@@ -108,6 +108,8 @@ test('showOnlineVerify shows the verdict, and the policy status when the answer 
     ['another status leaves the note', { code: '0000', chk: chk('01') }, { ...verified, ...statusShown }],
     ['refused, with a status', { code: '2002', msg: '已註銷', chk: chk('00') },
       { ...refused, detail: '已註銷', ...statusShown, postfix: POSTFIX }],
+    ['a text with no string form shows as nothing', { code: '0000', chk: { ...chk('01'), name: { toString: 1 } } },
+      { ...verified, ...statusShown, fileName: '' }],
   ];
   const { page, dialogs, errors } = await suite.open();
   for (const [name, answer, changes] of cases) {
