@@ -246,7 +246,9 @@ TEST_F(RecentDocumentsTest, MenuShowsTheTenNewestOpenings) {
   EXPECT_EQ(Menu(), expected);
 }
 
-TEST_F(RecentDocumentsTest, BlankSlotEndsTheMenu) {
+// A stored list written by another program may leave a gap: the entries
+// after it move up rather than hide behind it.
+TEST_F(RecentDocumentsTest, BlankStoredEntryTakesNoSlot) {
   const QString ini = QString::fromStdString((dir / "reader.ini").string());
   QSettings settings(ini, QSettings::IniFormat);
   settings.beginGroup("Recent File List");
@@ -256,7 +258,7 @@ TEST_F(RecentDocumentsTest, BlankSlotEndsTheMenu) {
   settings.endGroup();
   recent.Load(settings);
   RefreshRecentMenu(page, recent);
-  EXPECT_EQ(Menu(), QStringList{"/a.tpk"});
+  EXPECT_EQ(Menu(), QStringList({"/a.tpk", "/b.tpk"}));
 
   RefreshRecentMenu(page, RecentFileList());
   EXPECT_EQ(Menu(), QStringList{}) << "an empty list empties the menu";
@@ -302,8 +304,6 @@ TEST_F(RecentDocumentsTest, IndexOutsideTheMenuOpensNothing) {
   QSettings settings(ini, QSettings::IniFormat);
   settings.beginGroup("Recent File List");
   settings.setValue("File1", Existing("shown.tpk"));
-  settings.setValue("File2", "");
-  settings.setValue("File3", Existing("behind-a-blank.tpk"));
   settings.endGroup();
   recent.Load(settings);
   const std::vector<QString> before = Slots(recent);
