@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QUrl>
 #include <algorithm>
 
@@ -46,12 +47,19 @@ QString PageFile(const QString& name, QStringView extension) {
 }
 
 // A picture by its number: the file of that base name, whatever its format.
+// The compiled-in pictures never change, so they are indexed once, not
+// listed again for every picture the page asks for.
 QString PictureFile(const QString& number) {
-  const QDir pictures(QStringLiteral(":/res/pictures"));
-  for (const QString& file : pictures.entryList(QDir::Files)) {
-    if (QFileInfo(file).completeBaseName() == number) return pictures.filePath(file);
-  }
-  return {};
+  static const QHash<QString, QString> byNumber = [] {
+    QHash<QString, QString> index;
+    const QDir pictures(QStringLiteral(":/res/pictures"));
+    for (const QString& file : pictures.entryList(QDir::Files)) {
+      const QString base = QFileInfo(file).completeBaseName();
+      if (!index.contains(base)) index.insert(base, pictures.filePath(file));
+    }
+    return index;
+  }();
+  return byNumber.value(number);
 }
 
 QString ResourceFile(const Request& request) {
